@@ -1,0 +1,49 @@
+# Front door of the mapd build.  Everything goes through CMake presets.
+#   make build        configure and build (preset "default", executables in build/bin)
+#   make test         setup if needed, build, run every test with CTest
+#   make check-asan   the whole test suite under ASan + UBSan
+#   make fuzz-smoke   every fuzz target for a short bounded run
+#   make bench        build and run the benchmarks
+#   make format       clang-format the sources
+
+FUZZ_SECONDS ?= 20
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+SETUP_STAMP := build/.setup-done
+
+.PHONY: all setup build test check-asan fuzz-smoke bench format clean
+
+all: build
+
+$(SETUP_STAMP): scripts/setup
+	bash scripts/setup
+	@mkdir -p build && touch $@
+
+setup:
+	bash scripts/setup
+
+build: $(SETUP_STAMP)
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+
+test: build
+	ctest --preset default
+
+check-asan: $(SETUP_STAMP)
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan
+
+fuzz-smoke: $(SETUP_STAMP)
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	bash scripts/fuzz-smoke build-fuzz/fuzz $(FUZZ_SECONDS)
+
+bench: build
+	bash scripts/bench
+
+format:
+	find src apps tools sim tests fuzz bench -name '*.cpp' -o -name '*.hpp' 2>/dev/null | \
+	  xargs -r clang-format -i
+
+clean:
+	rm -rf build build-debug build-asan build-fuzz

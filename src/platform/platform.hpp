@@ -1,0 +1,115 @@
+// The one door between mapd and the AP's operating system.
+//
+// Everything the AP image provides goes through here: absolute AP paths, shell
+// tools, binary sysctl tables of the kernel modules, interface hardware
+// addresses, the reboot signal to process 1, alarm() and fork().
+//
+// Two backends, chosen at run time:
+//  - production (no root set): the real thing;
+//  - sandbox root (map_platform_set_root): AP paths live under the root, shell
+//    commands run with the root as working directory and its tool folders first
+//    on PATH, sysctl tables are files under "<root>/sysctl", hardware addresses
+//    come from "<root>/sys/class/net/<if>/address", and a reboot is recorded in
+//    "<root>/sandbox/reboot.log", never sent.
+//
+// The production binary never sets a root; the twin and the tests do, before
+// the daemon starts.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Longest mapped path the door produces (root + AP path + terminator).
+inline constexpr size_t MAP_PLATFORM_PATH_MAX = 512;
+
+// ---- backend selection -------------------------------------------------------
+
+// Selects the sandbox backend with `root` as the AP's "/"; null or "" selects
+// production.  The root must be an absolute, existing directory.  Returns 0 or -1.
+int map_platform_set_root(const char* root);
+// The sandbox root, or "" in production.
+const char* map_platform_root();
+bool map_platform_is_sandbox();
+
+// ---- paths -------------------------------------------------------------------
+
+// Maps an absolute AP path ("/etc/board") to the path to open.  Writes a
+// terminated text into `out`; returns 0, or -1 when `ap_path` is not absolute
+// or the result does not fit.  Never allocates.
+int map_platform_path(const char* ap_path, char* out, size_t out_len);
+FILE* map_platform_fopen(const char* ap_path, const char* mode);
+int map_platform_open(const char* ap_path, int flags, mode_t mode = 0);
+int map_platform_stat(const char* ap_path, struct stat* st);
+int map_platform_access(const char* ap_path, int mode);
+int map_platform_unlink(const char* ap_path);
+int map_platform_rename(const char* ap_from, const char* ap_to);
+int map_platform_chmod(const char* ap_path, mode_t mode);
+
+// ---- shell commands ----------------------------------------------------------
+
+// Runs a command line of the AP image, like system(): returns the wait status,
+// or -1 when the command could not be started or was refused.  In the sandbox
+// the AP paths inside the text are mapped under the root, and a command that
+// would reach the host's copy of a tool acting on processes or on the machine
+// (ps, kill, xargs, init, reboot, halt, ...) is refused with a log line.
+int map_platform_system(const char* command);
+
+// The command line the sandbox backend would run for `command` (mapping and
+// tool substitution applied) into `out`; 0, or -1 when refused or too long.
+// Production copies the text unchanged.  For tests and the debug tools.
+int map_platform_shell_text(const char* command, char* out, size_t out_len);
+
+// ---- binary sysctl -----------------------------------------------------------
+
+// Writes `len` bytes as the new value of the table entry named by the integer
+// vector `name` (`nlen` elements).  0 or -1 (errno set).  Production uses the
+// sysctl system call where the kernel still has it, else fails with ENOSYS.
+int map_platform_sysctl_write(const int* name, int nlen, const void* value, size_t len);
+// Reads the current value into `out` (at most *len bytes); *len receives the
+// number of bytes read.  0 or -1.
+int map_platform_sysctl_read(const int* name, int nlen, void* out, size_t* len);
+// The file behind a table entry in the sandbox: "<root>/sysctl/3.21.1.4".
+int map_platform_sysctl_file(const int* name, int nlen, char* out, size_t out_len);
+
+// ---- interfaces --------------------------------------------------------------
+
+// Hardware (MAC) address of an interface.  0 or -1.
+int map_platform_get_hwaddr(const char* ifname, uint8_t mac[6]);
+
+// ---- processes and signals ---------------------------------------------------
+
+// Sends `sig` to process 1 (the AP's init), which reboots the AP.  The sandbox
+// appends "signal <sig> to process 1" to "<root>/sandbox/reboot.log" instead.
+// Returns what kill() returned (0 in the sandbox when recorded).
+int map_platform_signal_init(int sig);
+// Number of reboot signals recorded in the sandbox so far (0 in production).
+int map_platform_reboot_count();
+
+// alarm() for the watchdog; the last value asked for is kept for tests.
+unsigned map_platform_alarm(unsigned seconds);
+unsigned map_platform_alarm_last();
+unsigned map_platform_alarm_calls();
+
+// fork() for the daemon's children.
+pid_t map_platform_fork();
+
+// ---- failure injection (tests) -----------------------------------------------
+
+enum class map_platform_op : int {
+    sysctl_write = 0,
+    sysctl_read,
+    system,
+    fork,
+    count_,
+};
+
+// Makes the `nth` next call of `op` fail (1 = the very next one); 0 clears.
+// A failed sysctl sets errno to EIO, a failed fork EAGAIN, both return -1; a failed system()
+// returns -1 without running anything.
+void map_platform_fail_nth(map_platform_op op, unsigned nth);
+// Clears every armed failure.
+void map_platform_fail_clear();
