@@ -1,0 +1,32 @@
+// The AP twin's sandbox root: a folder that looks like the AP image to mapd
+// (configuration database, identity files, /proc and /sys entries, stand-ins
+// for the image's shell tools), and the daemon run on it in a child process.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+struct ap_root_options {
+    // Plain-text factory configuration loaded into the database.
+    std::string factory_config;
+    // true: "proc/uptime" is a plain file the caller rewrites (ap_root_clock_set);
+    // false: a link to the host's uptime.
+    bool manual_clock = true;
+    uint32_t start_uptime = 1000;
+    std::string base_mac = "00:1a:2b:3c:4d:50";
+    int bss_max = 16;
+};
+
+// Builds the root in `root` (created if missing).  0, or -1 with `error` set.
+int ap_root_build(const std::string& root, const ap_root_options& opts, std::string& error);
+// Writes "proc/uptime" of a manual clock.
+int ap_root_clock_set(const std::string& root, double seconds);
+double ap_root_clock_get(const std::string& root);
+
+// Starts mapd on `root` in a child process whose output goes to `log_path`.
+// The child sets the platform door's root and runs the daemon's start-up.
+pid_t ap_daemon_start(const std::string& root, const std::string& log_path);
+// Stops it (SIGTERM, then SIGKILL after `grace_ms`); returns its wait status.
+int ap_daemon_stop(pid_t pid, int grace_ms = 2000);

@@ -1,0 +1,103 @@
+#include "commands/map_cs.hpp"
+
+#include <cstring>
+#include <new>
+
+#include "config/map_dman_lsql.hpp"
+#include "core/managed_ap.hpp"
+#include "core/map_log.hpp"
+#include "switch/switch_comm.hpp"
+
+namespace {
+
+static constexpr char map_log_module[] = "map_cs";
+
+// VAPs per radio when the switch connection record has no BSS maximum.
+constexpr int kDefaultVaps = 4;
+
+}  // namespace
+
+void map_cs_mac_add(const uint8_t* base, uint32_t n, uint8_t* out) {
+    uint64_t v = 0;
+    for (int i = 0; i < 6; ++i) v = (v << 8) | base[i];
+    v = (v + n) & 0xFFFFFFFFFFFFull;
+    for (int i = 5; i >= 0; --i) {
+        out[i] = static_cast<uint8_t>(v);
+        v >>= 8;
+    }
+}
+
+int map_cs_init(map_control_block* cb) {
+    if (cb == nullptr) {
+        return -1;
+    }
+    auto* cs = new (std::nothrow) map_cs{};
+    if (cs == nullptr) {
+        MAP_ERROR("Unable to allocate memory");
+        return -1;
+    }
+    cs->cb = cb;
+    int num_vaps = kDefaultVaps;
+    if (cb->switch_comm != nullptr && cb->switch_comm->ap.max_bss > 0) {
+        num_vaps = cb->switch_comm->ap.max_bss;
+    }
+    for (auto& r : cs->vaps) {
+        r.num_vaps = num_vaps;
+        r.vap_mac.reset(new (std::nothrow) map_cs_mac[num_vaps]{});
+        r.aux1.reset(new (std::nothrow) uint8_t[num_vaps * MAP_CS_VAP_AUX1_LEN]{});
+        r.aux2.reset(new (std::nothrow) uint8_t[num_vaps * MAP_CS_VAP_AUX2_LEN]{});
+        if (!r.vap_mac || !r.aux1 || !r.aux2) {
+            MAP_ERROR("Unable to allocate memory");
+            delete cs;
+            return -1;
+        }
+    }
+    map_global_dont_disable_ssh_session = 0;
+    // VAP MACs count up from the base MAC: radio 1 first, radio 2 after it.
+    uint8_t base[6] = {};
+    map_lsql_base_ap_mac_get(base);
+    uint32_t n = 0;
+    for (auto& r : cs->vaps) {
+        for (int v = 0; v < r.num_vaps; ++v) {
+            map_cs_mac_add(base, n++, r.vap_mac[v].b);
+        }
+    }
+    cb->cs = cs;
+    return 0;
+}
+
+int map_cs_deinit(map_cs* cs) {
+    delete cs;
+    return 0;
+}
+
+void map_cs_config_data_clear(map_cs* cs) {
+    if (cs == nullptr) return;
+    cs->global_set = 0;
+    memset(cs->radius_key, 0, sizeof cs->radius_key);
+    cs->radius_accounting = 0;
+    cs->global_cltqos_mode = 0;
+    cs->global_changed = 0;
+    for (auto& r : cs->radio) r = map_radio_config{};
+    memset(cs->country, 0, sizeof cs->country);
+    cs->country_changed = 0;
+    cs->tunnel_mtu = 0;
+    cs->mtu_changed = 0;
+}
+
+int map_cs_get_vap_info_vap_mac_list(map_cs* cs, const uint8_t* mac, int* radio_index,
+                                     int* vap_index) {
+    if (radio_index) *radio_index = 0;
+    if (vap_index) *vap_index = 0;
+    if (cs == nullptr || mac == nullptr) return -1;
+    for (int r = 0; r < MAP_CS_NUM_RADIOS; ++r) {
+        for (int v = 0; v < cs->vaps[r].num_vaps; ++v) {
+            if (memcmp(cs->vaps[r].vap_mac[v].b, mac, 6) == 0) {
+                if (radio_index) *radio_index = r;
+                if (vap_index) *vap_index = v;
+                return 0;
+            }
+        }
+    }
+    return -1;
+}

@@ -1,0 +1,68 @@
+// The config/status component: the switch's configuration held in memory,
+// the VAP MAC lists, the configuration state and the statistics timer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "config/map_radio_config.hpp"
+
+struct map_control_block;
+
+inline constexpr int MAP_CS_STATE_IDLE = 0;
+inline constexpr int MAP_CS_STATE_OPEN = 1;
+inline constexpr int MAP_CS_STATE_APPLYING = 2;
+inline constexpr int MAP_CS_STATE_CONFIGURED = 3;
+inline constexpr int MAP_CS_NUM_RADIOS = 2;
+inline constexpr int MAP_CS_VAP_AUX1_LEN = 192;
+inline constexpr int MAP_CS_VAP_AUX2_LEN = 56;
+inline constexpr int MAP_CS_STATUS_TEXT_LEN = 64;
+
+struct map_cs_mac {
+    uint8_t b[6];
+};
+
+// What one radio carries for its VAPs, allocated at init.
+struct map_cs_radio_vaps {
+    int num_vaps;
+    std::unique_ptr<map_cs_mac[]> vap_mac;
+    std::unique_ptr<uint8_t[]> aux1;  // MAP_CS_VAP_AUX1_LEN bytes per VAP
+    std::unique_ptr<uint8_t[]> aux2;  // MAP_CS_VAP_AUX2_LEN bytes per VAP
+};
+
+struct map_cs {
+    map_control_block* cb;
+    // configuration data, cleared as a whole by map_cs_config_data_clear
+    uint8_t global_set;
+    char radius_key[65];
+    uint8_t radius_accounting;
+    uint8_t global_cltqos_mode;
+    uint8_t global_changed;
+    map_radio_config radio[MAP_CS_NUM_RADIOS];
+    char country[3];
+    uint8_t country_changed;
+    uint32_t tunnel_mtu;
+    uint8_t mtu_changed;
+    // per radio
+    map_cs_radio_vaps vaps[MAP_CS_NUM_RADIOS];
+    // wired network detection VLAN
+    uint16_t wired_det_vlan;
+    uint8_t wired_det_vlan_changed;
+    // configuration status
+    int status_code;
+    uint16_t status_elem;
+    char status_text[MAP_CS_STATUS_TEXT_LEN];
+    int config_state;
+    // statistics reporting
+    uint32_t stats_interval;
+    int32_t stats_countdown;
+};
+
+int map_cs_init(map_control_block* cb);
+int map_cs_deinit(map_cs* cs);
+void map_cs_config_data_clear(map_cs* cs);
+// Finds a VAP by its MAC; the out values are zeroed first.  0 or -1.
+int map_cs_get_vap_info_vap_mac_list(map_cs* cs, const uint8_t* mac, int* radio_index,
+                                     int* vap_index);
+// Adds `n` to a MAC taken as one 48-bit big-endian number.
+void map_cs_mac_add(const uint8_t* base, uint32_t n, uint8_t* out);

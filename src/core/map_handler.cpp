@@ -1,0 +1,373 @@
+// Inbound dispatch by transport, admin mode, stand-alone and managed mode,
+// connection set-up and clean-up, debug login and the timer pass.
+#include "core/map_handler.hpp"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "commands/map_cs.hpp"
+#include "config/map_config.hpp"
+#include "config/map_dman_lsql.hpp"
+#include "core/map_log.hpp"
+#include "local/mmsg_handler.hpp"
+#include "stats/map_proc.hpp"
+#include "switch/switch_comm.hpp"
+#include "switch/switch_comm_util.hpp"
+#include "wire/wire.hpp"
+
+namespace {
+
+static constexpr char map_log_module[] = "map_handler";
+
+constexpr uint16_t kDebugLoginStatus = 0x4001;
+constexpr uint16_t kDebugLoginPassword = 0x4002;
+constexpr int kDebugLoginMin = 41;
+
+// A handler of one message type: the control block, the whole datagram or
+// record (header included) and the bytes after the header.
+struct dispatch_ctx {
+    map_control_block* cb;
+    map_switch_comm* rec;
+    const uint8_t* msg;   // header included
+    int msg_len;
+    const uint8_t* body;  // after the header
+    int body_len;
+    uint16_t hdr_length;  // the header's message length field
+};
+using dispatch_fn = int (*)(const dispatch_ctx&);
+struct dispatch_row {
+    uint16_t type;
+    dispatch_fn fn;
+};
+
+int dispatch(const dispatch_row* rows, size_t n, uint16_t type, const dispatch_ctx& c) {
+    for (size_t i = 0; i < n; ++i) {
+        if (rows[i].type == type) {
+            return rows[i].fn(c);
+        }
+    }
+    return -1;  // unknown types are dropped silently
+}
+
+// ---- UDP ------------------------------------------------------------------------
+
+int udp_discover(const dispatch_ctx& c) {
+    if (c.body_len < static_cast<int>(MAP_DISCOVER_BODY_MIN) ||
+        c.hdr_length < MAP_DISCOVER_BODY_MIN) {
+        MAP_ERROR("Corrupt Discovery Packet");
+        return -1;
+    }
+    if (c.rec->state == MAP_SWITCH_COMM_LISTEN_MODE) {
+        map_switch_comm_process_discover_pkt(c.rec, c.body, c.body_len, MAP_SWITCH_IP_POLL_RECEIVED,
+                                             &c.cb->provision);
+    }
+    return 0;
+}
+
+int udp_reload_dhcp(const dispatch_ctx& c) {
+    map_reload_dhcp_config(c.cb);
+    return 0;
+}
+
+int udp_reload_static(const dispatch_ctx& c) {
+    map_reload_static_config(c.cb);
+    return 0;
+}
+
+int udp_debug(const dispatch_ctx& c) {
+    map_switch_comm_process_debug_pkt(c.rec, c.body, c.body_len, &c.cb->provision);
+    return 0;
+}
+
+int udp_set_trace(const dispatch_ctx& c) {
+    if (c.body_len >= 4) {
+        map_global_debug_trace = wire_load_be32(c.body);
+    }
+    mmsg_handler_mapqosd_send(c.msg, static_cast<size_t>(c.msg_len));
+    return 0;
+}
+
+int udp_dont_disable_ssh(const dispatch_ctx&) {
+    map_global_dont_disable_ssh_session = 1;
+    return 0;
+}
+
+int udp_discovered_dump(const dispatch_ctx& c) {
+    map_switch_comm_discover_ip_addr_dump(c.rec);
+    return 0;
+}
+
+constexpr dispatch_row kUdpRows[] = {
+    {SWITCH_DISCOVER, udp_discover},
+    {DHCP_SWITCH_IP, udp_reload_dhcp},
+    {DMAN_CONFIG, udp_reload_static},
+    {DEBUG_MSG, udp_debug},
+    {DEBUG_SET_TRACE, udp_set_trace},
+    {DEBUG_DONT_DISABLE_SSH_SESSION, udp_dont_disable_ssh},
+    {DISCOVER_IP_ADDR_DUMP, udp_discovered_dump},
+};
+
+// ---- TLS ------------------------------------------------------------------------
+
+int tls_keepalive(const dispatch_ctx& c) {
+    map_switch_comm_process_keepalive_pkt(c.rec, c.body, c.body_len);
+    return 0;
+}
+
+int tls_relink(const dispatch_ctx& c) {
+    map_switch_comm_process_relink_pkt(c.rec, c.body, c.body_len, &c.cb->provision);
+    return 0;
+}
+
+int tls_auth_req(const dispatch_ctx& c) {
+    map_switch_comm_process_auth_req_pkt(c.rec);
+    return 0;
+}
+
+int tls_auth_succeed(const dispatch_ctx& c) {
+    map_switch_comm_process_auth_succeed_pkt(c.rec);
+    return 0;
+}
+
+int tls_debug_login(const dispatch_ctx& c) {
+    map_process_debug_login_pkt(c.cb, c.body, c.body_len);
+    return 0;
+}
+
+constexpr dispatch_row kTlsRows[] = {
+    {SWITCH_KEEPALIVE, tls_keepalive},
+    {SWITCH_RELINK, tls_relink},
+    {SWITCH_AP_AUTH_REQ, tls_auth_req},
+    {SWITCH_AP_AUTH_SUCCEED, tls_auth_succeed},
+    {SWITCH_DEBUG_LOGIN, tls_debug_login},
+};
+
+bool make_ctx(map_control_block* cb, const uint8_t* data, int length, dispatch_ctx& c,
+              uint16_t& type) {
+    map_switch_elem_hdr hdr{};
+    map_switch_comm_util_extract_element(data, &hdr);
+    type = hdr.type;
+    c = dispatch_ctx{cb, cb->switch_comm, data, length, data + MAP_MSG_HDR_LEN,
+                     length - static_cast<int>(MAP_MSG_HDR_LEN), hdr.length};
+    return true;
+}
+
+}  // namespace
+
+int map_l2_pkt_handler(map_control_block* cb, const uint8_t* data, int length) {
+    static constexpr char kCorrupt[] = "Corrupt L2 discovery pkt: ";
+    if (cb == nullptr || cb->switch_comm == nullptr || data == nullptr) {
+        return -1;
+    }
+    if (length < static_cast<int>(MAP_MSG_HDR_LEN)) {
+        MAP_ERROR("%s length = %d, expected %d", kCorrupt, length, MAP_MSG_HDR_LEN);
+        return -1;
+    }
+    map_pkt_hex_print(MAP_TRACE_PKT, data, length, MAP_PKT_RXED, MAP_PKT_L2);
+    dispatch_ctx c;
+    uint16_t type;
+    make_ctx(cb, data, length, c, type);
+    if (type != SWITCH_DISCOVER) {
+        return -1;
+    }
+    if (c.body_len < static_cast<int>(MAP_DISCOVER_BODY_MIN)) {
+        MAP_ERROR("%s len = %d (< %d)", kCorrupt, c.body_len, MAP_DISCOVER_BODY_MIN);
+        return -1;
+    }
+    if (c.hdr_length < MAP_DISCOVER_BODY_MIN) {
+        MAP_ERROR("%s elem len = %d (< %d)", kCorrupt, c.hdr_length, MAP_DISCOVER_BODY_MIN);
+        return -1;
+    }
+    map_switch_comm_process_discover_pkt(cb->switch_comm, c.body, c.body_len,
+                                         MAP_SWITCH_L2_POLL_RECIEVED, &cb->provision);
+    return 0;
+}
+
+int map_udp_pkt_handler(map_control_block* cb, const uint8_t* data, int length) {
+    if (cb == nullptr || cb->switch_comm == nullptr || data == nullptr) {
+        MAP_ERROR("Incorrect MAP Control Block");
+        return -1;
+    }
+    if (length < static_cast<int>(MAP_MSG_HDR_LEN)) {
+        MAP_ERROR("Corrupt UDP Packet- Length -%d", length);
+        return -1;
+    }
+    map_pkt_hex_print(MAP_TRACE_PKT, data, length, MAP_PKT_RXED, MAP_PKT_UDP);
+    dispatch_ctx c;
+    uint16_t type;
+    make_ctx(cb, data, length, c, type);
+    return dispatch(kUdpRows, std::size(kUdpRows), type, c);
+}
+
+int map_ssl_pkt_handler(map_control_block* cb, const uint8_t* data, int length) {
+    if (cb == nullptr || cb->switch_comm == nullptr || data == nullptr) {
+        MAP_ERROR("Incorrect MAP Control Block");
+        return -1;
+    }
+    if (cb->switch_comm->state < MAP_SWITCH_COMM_SSL_ESTABLISH_MODE) {
+        MAP_ERROR("AP is in %d state to accept messages from Switch", cb->switch_comm->state);
+        return -1;
+    }
+    if (length < static_cast<int>(MAP_MSG_HDR_LEN)) {
+        MAP_ERROR("Corrupt SSL Packet of len - %d", length);
+        return -1;
+    }
+    dispatch_ctx c;
+    uint16_t type;
+    make_ctx(cb, data, length, c, type);
+    return dispatch(kTlsRows, std::size(kTlsRows), type, c);
+}
+
+int map_timeout_handler(map_control_block* cb, uint32_t elapsed, uint32_t now) {
+    if (elapsed == 0 || cb == nullptr) {
+        return 0;
+    }
+    map_switch_comm_check_timeout(cb->switch_comm, elapsed, &cb->provision, now);
+    // The statistics countdown and the provisioning reboot countdown join
+    // here with statistics reporting and AP provisioning.
+    return 0;
+}
+
+int map_handler_is_connection_established(map_control_block* cb) {
+    return cb && cb->switch_comm && cb->switch_comm->state == MAP_SWITCH_COMM_ESTABLISHED ? 0 : -1;
+}
+
+void map_adminmode_set(map_control_block* cb, uint32_t mode) {
+    if (cb == nullptr || cb->switch_comm == nullptr || mode == cb->admin_mode) {
+        return;
+    }
+    map_switch_comm* rec = cb->switch_comm;
+    if (mode == 1) {
+        cb->admin_mode = 1;
+        rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
+        map_switch_comm_l2_discovery_enable(rec);
+    } else if (mode == 0) {
+        cb->admin_mode = 0;
+        MAP_INFO("Admin mode of the AP is down");
+        map_switch_comm_ssl_connection_close(rec);
+        rec->state = MAP_SWITCH_COMM_INIT_MODE;
+        map_switch_comm_l2_discovery_disable(rec);
+    }
+}
+
+void map_standalonemode_to_managedmode(map_control_block* cb) {
+    if (cb == nullptr || cb->managed_mode == 1) {
+        return;
+    }
+    map_radio_config radios[2]{};
+    snprintf(radios[0].radio_name, sizeof radios[0].radio_name, "wlan0");
+    snprintf(radios[1].radio_name, sizeof radios[1].radio_name, "wlan1");
+    map_dman_lsql_radio_status_set(radios, 0, nullptr);
+    map_dman_lsql_external_interfaces_set(0, cb->debug_login);
+    map_lsql_mapd_state_set("up");
+    // Client QoS instances are deleted and the TSPEC application told of the
+    // managed state here, once those subsystems land.
+    map_lsql_clustering_status_set("0");
+    map_dman_lsql_wds_feature("down");
+    map_dman_lsql_ap_detection_mode_set("off");
+    map_dman_lsql_disable_ntp_feature();
+    map_dman_lsql_disable_stp_feature();
+    cb->managed_mode = 1;
+    MAP_TRACE(MAP_TRACE_SWITCH, "AP is transistioned to managed mode");
+}
+
+void map_managedmode_to_standalonemode(map_control_block* cb) {
+    if (cb == nullptr || cb->managed_mode != 1) {
+        return;
+    }
+    // Client QoS instances are deleted and the AP's own client QoS settings
+    // restored here, once that subsystem lands.
+    map_dman_lsql_external_interfaces_set(1, cb->debug_login);
+    map_lsql_mapd_state_set("down");
+    // The TSPEC application is told of the stand-alone state here.
+    cb->managed_mode = 0;
+    MAP_TRACE(MAP_TRACE_SWITCH, "AP is transistioned to standalone mode");
+}
+
+void map_initialize_connection(map_control_block* cb) {
+    if (cb == nullptr || cb->cs == nullptr) {
+        return;
+    }
+    cb->cs->stats_interval = 0;
+    cb->cs->stats_countdown = 0;
+    cb->cs->config_state = MAP_CS_STATE_IDLE;
+}
+
+void map_clear_connection(map_control_block* cb) {
+    if (cb == nullptr) {
+        return;
+    }
+    map_cs* cs = cb->cs;
+    if (cb->managed_mode == 1 && cs != nullptr) {
+        map_lsql_radio_rrm_mode_set(cs->radio, 0, nullptr);
+        map_dman_lsql_radio_status_set(cs->radio, 0, nullptr);
+    }
+    if (cs != nullptr) {
+        map_cs_config_data_clear(cs);
+        cs->config_state = MAP_CS_STATE_IDLE;
+        // The VAP client QoS settings go to mapqosd here (client QoS).
+        cs->stats_interval = 0;
+        cs->stats_countdown = 0;
+    }
+    map_managedmode_to_standalonemode(cb);
+    // The layer-2, central and distributed tunnels are removed here as their
+    // subsystems land.
+}
+
+int map_process_debug_login_pkt(map_control_block* cb, const uint8_t* data, int length) {
+    if (cb == nullptr || cb->switch_comm == nullptr) {
+        MAP_ERROR("Incorrect MAP Control Block");
+        return -1;
+    }
+    if (map_handler_is_connection_established(cb) != 0) {
+        MAP_ERROR("AP is in %d state to accept messages from Switch", cb->switch_comm->state);
+        return -1;
+    }
+    if (data == nullptr || length < kDebugLoginMin) {
+        MAP_ERROR("Corrupt Debug Packet of len - %d", length);
+        return -1;
+    }
+    uint8_t status = 0;
+    char password[33] = {};  // 32 bytes and a terminator
+    wire_reader r = wire_reader_make(data, static_cast<size_t>(length));
+    // The known elements advance by their fixed sizes, not by their length
+    // fields; a value that is not all there ends the walk.
+    while (wire_remaining(r) >= 5) {
+        uint16_t type = 0, elen = 0;
+        wire_read_be16(r, type);
+        wire_read_be16(r, elen);
+        bool ok = true;
+        if (type == kDebugLoginStatus) {
+            ok = wire_read_u8(r, status);
+        } else if (type == kDebugLoginPassword) {
+            ok = wire_read_bytes(r, password, 32);
+        } else if (type == MAP_ELEM_MAC) {
+            uint8_t mac[6], own[6] = {};
+            ok = wire_read_bytes(r, mac, sizeof mac);
+            map_proc_get_mac_addr(own, nullptr);
+            if (ok && memcmp(mac, own, sizeof mac) != 0) {
+                MAP_TRACE(MAP_TRACE_SWITCH, "AP MAC Address received is not same as self MAC Address\n");
+                return -1;
+            }
+        } else {
+            MAP_ERROR("AP received Debug Login msg with invalid IE");
+            ok = wire_skip(r, elen);
+        }
+        if (!ok) {
+            break;
+        }
+    }
+    int rc = 0;
+    if (status == 1) {
+        rc = map_dman_lsql_debug_login_status(1);
+        cb->debug_login = 1;
+    } else if (status == 0) {
+        rc = map_dman_lsql_debug_login_status(0);
+        cb->debug_login = 0;
+    }
+    if (rc != 0) {
+        return rc;
+    }
+    return map_dman_lsql_set_admin_passwd(password);
+}

@@ -1,0 +1,19 @@
+# The daemon proper.  Start-up, dispatch, the switch link, the local sockets
+# and the config/status component call each other both ways (closing the TLS
+# channel runs the connection clean-up of the dispatcher, the dispatcher runs
+# the switch handlers), so they form one library; the layers below them
+# (platform, log, wire, dman, config accessors, certificates) stay separate.
+mapd_library(mapd_daemon
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/core/managed_ap.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/core/map_handler.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/switch/switch_comm.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/switch/switch_discovery.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/switch/switch_tls.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/switch/switch_link.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/local/mmsg_handler.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/local/switch_module.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/config/map_config.cpp
+  DEPS mapd_config mapd_ssl_util mapd_stats mapd_switch_util mapd_dman mapd_log mapd_wire
+       mapd_platform OpenSSL::SSL OpenSSL::Crypto)

@@ -1,0 +1,374 @@
+// The TLS channel to the switch: context, open with bounded waits, close,
+// error classification, the one send function, and the failure notification.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/managed_ap.hpp"
+#include "core/map_handler.hpp"
+#include "core/map_log.hpp"
+#include "platform/platform.hpp"
+#include "switch/switch_comm.hpp"
+#include "switch/switch_comm_util.hpp"
+#include "wire/map_text.hpp"
+
+namespace {
+
+static constexpr char map_log_module[] = "switch_comm";
+
+constexpr const char* kApCertFile = "/etc/zorcert2.pem";
+constexpr const char* kApKeyFile = "/etc/zorkey2.pem";
+constexpr const char* kSwitchCertFile = "/etc/switch_certs.pem";
+
+// A client context that can talk to switches that offer only TLS 1.0 and
+// anonymous Diffie-Hellman: OpenSSL 3 needs security level 0 for both.
+SSL_CTX* new_client_ctx() {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (ctx == nullptr) {
+        return nullptr;
+    }
+    SSL_CTX_set_min_proto_version(ctx, TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_security_level(ctx, 0);
+    return ctx;
+}
+
+// Waits until `fd` is readable or writable; true when it became ready.
+bool wait_fd(int fd, bool for_write, int seconds) {
+    pollfd p{fd, static_cast<short>(for_write ? POLLOUT : POLLIN), 0};
+    int r;
+    do {
+        r = poll(&p, 1, seconds * 1000);
+    } while (r < 0 && errno == EINTR);
+    return r > 0;
+}
+
+bool set_blocking(int fd, bool blocking) {
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0) return false;
+    flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+    return fcntl(fd, F_SETFL, flags) == 0;
+}
+
+// Opens an AP file for OpenSSL through the platform door.
+bool ap_file(const char* ap_path, char* out, size_t len) {
+    if (map_platform_path(ap_path, out, len) != 0) {
+        return false;
+    }
+    FILE* f = fopen(out, "r");
+    if (f == nullptr) {
+        MAP_TRACE(MAP_TRACE_PROVISION, "error %s\n", strerror(errno));
+        return false;
+    }
+    if (fclose(f) != 0) {
+        MAP_TRACE(MAP_TRACE_PROVISION, "error %s\n", strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool ssl_handshake(map_switch_comm* rec) {
+    for (;;) {
+        ERR_clear_error();
+        int ret = SSL_connect(rec->ssl.get());
+        int err = SSL_get_error(rec->ssl.get(), ret);
+        if (ret == 1 || err == SSL_ERROR_NONE) {
+            return true;
+        }
+        if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
+            return false;
+        }
+        MAP_TRACE(MAP_TRACE_SWITCH, "Could not SSL connect immediately..wait for %d seconds",
+                  MAP_SSL_WAIT_SECONDS);
+        if (!wait_fd(rec->tcp_fd, err == SSL_ERROR_WANT_WRITE, MAP_SSL_WAIT_SECONDS)) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+int map_switch_comm_ssl_ctx_create(map_switch_comm* rec, const map_ap_provision_params* prov) {
+    SSL_load_error_strings();
+    SSL_library_init();
+    rec->ssl_ctx.reset(new_client_ctx());
+    if (!rec->ssl_ctx) {
+        MAP_ERROR("Error in the creation of the SSL context with the switch ");
+        return -1;
+    }
+    if (prov != nullptr && prov->mutual_auth) {
+        if (map_ap_mutual_auth_init(&rec->ssl_ctx) != 0) {
+            MAP_ERROR("Failed to setup certificate based authenitcation");
+            return -1;
+        }
+        return 0;
+    }
+    if (SSL_CTX_set_cipher_list(rec->ssl_ctx.get(), "ADH:ALL:@SECLEVEL=0") != 1) {
+        MAP_ERROR("Error setting the cipher ");
+        return -1;
+    }
+    return 0;
+}
+
+int map_ap_mutual_auth_verify_cert_callback(int preverify_ok, X509_STORE_CTX* store) {
+    MAP_TRACE(MAP_TRACE_PROVISION, "verify_cert_callback - preverify_ok = %d\n", preverify_ok);
+    if (preverify_ok) {
+        return preverify_ok;
+    }
+    int err = X509_STORE_CTX_get_error(store);
+    MAP_TRACE(MAP_TRACE_PROVISION, "CLIENT: Certificate Validation Result: %d\n", err);
+    return err == X509_V_ERR_CERT_HAS_EXPIRED ? 1 : 0;
+}
+
+int map_ap_mutual_auth_init(ssl_ctx_ptr* slot) {
+    if (slot == nullptr) {
+        return -1;
+    }
+    slot->reset(new_client_ctx());
+    if (!*slot) {
+        MAP_ERROR("Error in the creation of the SSL context with the switch ");
+        return -1;
+    }
+    SSL_CTX* ctx = slot->get();
+    char cert[MAP_PLATFORM_PATH_MAX], key[MAP_PLATFORM_PATH_MAX], trusted[MAP_PLATFORM_PATH_MAX];
+    if (!ap_file(kApCertFile, cert, sizeof cert) || !ap_file(kApKeyFile, key, sizeof key) ||
+        !ap_file(kSwitchCertFile, trusted, sizeof trusted)) {
+        return -1;
+    }
+    if (SSL_CTX_use_certificate_file(ctx, cert, SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, key, SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(ctx) != 1 ||
+        SSL_CTX_load_verify_locations(ctx, trusted, nullptr) != 1) {
+        ERR_print_errors_fp(stderr);
+        return -1;
+    }
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, map_ap_mutual_auth_verify_cert_callback);
+    return 0;
+}
+
+int map_switch_comm_ssl_connection_open(map_switch_comm* rec, int verify) {
+    if (rec == nullptr || rec->tcp_fd >= 0 || !rec->ssl_ctx) {
+        MAP_ERROR("Incorrect input parameter");
+        return -1;
+    }
+    if (rec->switch_ip == 0) {
+        MAP_ERROR("The Switch IP address not yet set");
+        return -1;
+    }
+    char sw[16];
+    snprintf(sw, sizeof sw, "%s", ip_addr_to_string(rec->switch_ip));
+    MAP_TRACE(MAP_TRACE_SWITCH, "Initiating TCP connection with switch: %s", sw);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        MAP_ERROR("Unable to create the TCP socket");
+        return -1;
+    }
+    if (!set_blocking(fd, false)) {
+        MAP_ERROR("Unable to get/set socket options");
+        close(fd);
+        return -1;
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(rec->switch_ip);
+    to.sin_port = htons(rec->ports.ssl);
+    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    if (!connected && errno == EINPROGRESS) {
+        MAP_TRACE(MAP_TRACE_SWITCH, "Could not connect immediately to switch: %s ...wait for %d seconds.",
+                  sw, MAP_SSL_WAIT_SECONDS);
+        if (wait_fd(fd, true, MAP_SSL_WAIT_SECONDS)) {
+            int err = -1;
+            socklen_t len = sizeof err;
+            connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+        }
+    }
+    if (!connected) {
+        MAP_ERROR("Unable to TCP connect to switch: %s", sw);
+        MAP_TRACE(MAP_TRACE_SWITCH, "Unable to TCP connect to switch: %s", sw);
+        close(fd);
+        return -1;
+    }
+    rec->tcp_fd = fd;
+    rec->ssl.reset(SSL_new(rec->ssl_ctx.get()));
+    if (!rec->ssl || SSL_set_fd(rec->ssl.get(), fd) != 1 || !ssl_handshake(rec)) {
+        MAP_ERROR("Unable to SSL connect to switch: %s", sw);
+        MAP_TRACE(MAP_TRACE_SWITCH, "Unable to SSL Connect to switch %s\n", sw);
+        rec->ssl.reset();
+        close(fd);
+        rec->tcp_fd = -1;
+        return -1;
+    }
+    if (verify == 1) {
+        MAP_TRACE(MAP_TRACE_SWITCH, "CLIENT: Certificate Validation Result: %d\n",
+                  static_cast<int>(SSL_get_verify_result(rec->ssl.get())));
+        const SSL_CIPHER* cipher = SSL_get_current_cipher(rec->ssl.get());
+        const char* name = cipher ? SSL_CIPHER_get_name(cipher) : nullptr;
+        if (name != nullptr) {
+            char desc[256];
+            SSL_CIPHER_description(cipher, desc, sizeof desc);
+            MAP_TRACE(MAP_TRACE_SWITCH, "CLIENT: Connection Cipher is: %s\n %s\n", name, desc);
+        }
+    }
+    rec->cert_verify = static_cast<uint8_t>(verify);
+    if (!set_blocking(fd, true)) {
+        MAP_ERROR("Unable to get/set socket options");
+        rec->ssl.reset();
+        close(fd);
+        rec->tcp_fd = -1;
+        return -1;
+    }
+    rec->state = MAP_SWITCH_COMM_SSL_ESTABLISH_MODE;
+    rec->keepalive_countdown = 30;
+    rec->ssl_rfd = SSL_get_rfd(rec->ssl.get());
+    MAP_TRACE(MAP_TRACE_SWITCH, "Established SSL connection with switch %s", sw);
+    map_initialize_connection(rec->cb);
+    return 0;
+}
+
+int map_switch_comm_ssl_connection_close(map_switch_comm* rec) {
+    if (rec == nullptr || !rec->ssl) {
+        return -1;
+    }
+    uint32_t had = rec->switch_ip;
+    rec->ssl.reset();  // no shutdown exchange
+    if (rec->tcp_fd >= 0) {
+        close(rec->tcp_fd);
+    }
+    rec->tcp_fd = -1;
+    rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
+    rec->ssl_rfd = -1;
+    rec->switch_ip = 0;
+    rec->keepalive_countdown = 0;
+    rec->rfscan_countdown = 0;
+    map_clear_connection(rec->cb);
+    MAP_TRACE(MAP_TRACE_SWITCH, "Closed SSL connection with switch: %s", ip_addr_to_string(had));
+    return 0;
+}
+
+int map_switch_comm_util_ssl_find_error(SSL* ssl, int ret) {
+    int err = SSL_get_error(ssl, ret);
+    int sys = errno;
+    int result = 0;
+    switch (err) {
+        case SSL_ERROR_NONE:
+            return 0;
+        case SSL_ERROR_SSL:
+            MAP_ERROR("Failure in the SSL library");
+            MAP_TRACE(MAP_TRACE_SWITCH, "SSL_ERROR_SSL - SSL error:%d, ret:%d, errno:%d", err, ret, sys);
+            if (ret != 0 && sys != EAGAIN && !(ret == -1 && sys == 0)) {
+                MAP_ERROR("Failure in the SSL library");
+                MAP_TRACE(MAP_TRACE_SWITCH, "Failure in the SSL library");
+                result = -1;
+            } else {
+                result = 1;
+            }
+            break;
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE:
+            MAP_ERROR("SSL Read/write again");
+            MAP_TRACE(MAP_TRACE_SWITCH, "SSL Read/write again");
+            result = 1;
+            break;
+        case SSL_ERROR_SYSCALL:
+            MAP_ERROR("SSL_ERROR_SYSCALL - SSL error:%d, ret:%d, errno:%d", err, ret, sys);
+            MAP_TRACE(MAP_TRACE_SWITCH, "SSL_ERROR_SYSCALL - SSL error:%d, ret:%d, errno:%d", err, ret,
+                      sys);
+            result = (ret != 0 && sys != EAGAIN && sys != EINTR) ? -1 : 1;
+            break;
+        case SSL_ERROR_ZERO_RETURN:
+            MAP_TRACE(MAP_TRACE_SWITCH, "SSL connection has been closed");
+            result = -2;
+            break;
+        default:
+            MAP_ERROR("Unhandled SSL error:%d", err);
+            MAP_TRACE(MAP_TRACE_SWITCH, "Unhandled SSL error:%d", err);
+            return 0;
+    }
+    MAP_TRACE(MAP_TRACE_SWITCH, "Error in SSL operation - ssl_error:%d, errno:%d, ret:%d", err, sys,
+              ret);
+    return result;
+}
+
+int map_switch_comm_data_send(map_switch_comm* rec, const uint8_t* buf, int length, int over_tls) {
+    if (rec == nullptr || buf == nullptr || length <= 0) {
+        MAP_ERROR("Incorrect input parameter");
+        return -1;
+    }
+    if (rec->state < MAP_SWITCH_COMM_SSL_ESTABLISH_MODE) {
+        MAP_ERROR("Error in sending data as connection is not yet established");
+        return -1;
+    }
+    int result = 0;
+    char sw[16];
+    snprintf(sw, sizeof sw, "%s", ip_addr_to_string(rec->switch_ip));
+    if (over_tls) {
+        if (!rec->ssl) {
+            result = -1;
+        } else {
+            ERR_clear_error();
+            int ret = SSL_write(rec->ssl.get(), buf, length);
+            result = ret == length ? 0 : map_switch_comm_util_ssl_find_error(rec->ssl.get(), ret);
+            if (result == -1) {
+                MAP_ERROR("Sending data by SSL connection with switch %s failed", sw);
+                map_switch_comm_ssl_connection_close(rec);
+                map_switch_comm_l2_discovery_disable(rec);
+                map_switch_comm_l2_discovery_enable(rec);
+            }
+        }
+    } else {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(rec->switch_ip);
+        to.sin_port = htons(rec->ports.udp);
+        ssize_t n = rec->udp_fd < 0 ? -1
+                                    : sendto(rec->udp_fd, buf, static_cast<size_t>(length), 0,
+                                             reinterpret_cast<sockaddr*>(&to), sizeof to);
+        result = n < 0 ? -1 : 0;
+    }
+    if (result < 0) {
+        MAP_INFO("Error in sending packet to switch");
+        MAP_TRACE(MAP_TRACE_SWITCH, "Error sending %s to switch: %s",
+                  map_pkt_type_name(length >= 2 ? map_extract_short(buf) : 0), sw);
+        return -1;
+    }
+    map_pkt_hex_print(MAP_TRACE_PKT, buf, length, MAP_PKT_TXED, over_tls ? MAP_PKT_TCP : MAP_PKT_UDP);
+    return 0;
+}
+
+int map_send_tls_conn_failure_notification_pkt(map_switch_comm* rec,
+                                               const map_ap_provision_params* prov) {
+    if (rec == nullptr) {
+        MAP_ERROR("Incorrect input parameter");
+        return -1;
+    }
+    if (rec->udp_fd < 0) {
+        MAP_ERROR("No socket for AP-to-Switch communication");
+        return -1;
+    }
+    uint8_t buf[MAP_DISCOVER_MSG_LEN];
+    size_t len = map_switch_comm_build_discover(buf, sizeof buf, SWITCH_TLS_FAILURE_NOTIFY, prov);
+    char sw[16];
+    snprintf(sw, sizeof sw, "%s", ip_addr_to_string(rec->switch_ip));
+    MAP_TRACE(MAP_TRACE_SWITCH, "Sending TLS connection failure packet to switch: %s", sw);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(rec->switch_ip);
+    to.sin_port = htons(rec->ports.udp);
+    if (len == 0 || sendto(rec->udp_fd, buf, len, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
+                        static_cast<ssize_t>(len)) {
+        MAP_ERROR("Error in sending TLS connection failure packet to switch: %s", sw);
+        MAP_TRACE(MAP_TRACE_SWITCH, "Error in sending %s packet to switch: %s",
+                  map_pkt_type_name(SWITCH_TLS_FAILURE_NOTIFY), sw);
+        return -1;
+    }
+    map_pkt_hex_print(MAP_TRACE_PKT, buf, static_cast<int>(len), MAP_PKT_TXED, MAP_PKT_UDP);
+    return 0;
+}

@@ -1,0 +1,391 @@
+// The switch connection record without a running daemon: ports, address
+// slots, the layer-2 poll queue, discover messages built and parsed, the
+// discovered-address list, hardware type detection, keepalive and relink.
+#include "switch/switch_comm.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/managed_ap.hpp"
+#include "core/map_log.hpp"
+#include "dman/lsqlquery.hpp"
+#include "support/sandbox.hpp"
+#include "switch/switch_comm_util.hpp"
+#include "wire/wire.hpp"
+
+using mapd_test::sandbox;
+
+namespace {
+
+void set_prop(const char* cls, const char* prop, const char* value) {
+    pv node{const_cast<char*>(prop), const_cast<char*>(value), nullptr, nullptr};
+    ASSERT_EQ(lsqlquery_set_pv(cls, nullptr, &node, nullptr), 0);
+}
+
+// A record as init leaves it, without sockets.
+map_switch_comm* bare_record() {
+    auto* rec = new map_switch_comm{};
+    rec->tcp_fd = rec->udp_fd = rec->l2_fd = rec->ssl_rfd = rec->mapd_fd = rec->mapqosd_fd = -1;
+    rec->ports.base = MAP_DEFAULT_IP_BASE_PORT;
+    map_switch_comm_ip_ports_derive(&rec->ports);
+    return rec;
+}
+
+// Built byte by byte: g++ 12 misreads small vector inserts as out of bounds.
+std::vector<uint8_t> elem(uint16_t type, const std::vector<uint8_t>& value) {
+    std::vector<uint8_t> out;
+    out.push_back(static_cast<uint8_t>(type >> 8));
+    out.push_back(static_cast<uint8_t>(type));
+    out.push_back(static_cast<uint8_t>(value.size() >> 8));
+    out.push_back(static_cast<uint8_t>(value.size()));
+    for (uint8_t b : value) out.push_back(b);
+    return out;
+}
+
+std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (const auto& p : parts) {
+        for (uint8_t b : p) out.push_back(b);
+    }
+    return out;
+}
+
+struct SwitchComm : testing::Test {
+    sandbox sb;
+    void SetUp() override {
+        lsqlquery_close();
+        sb.write("/proc/uptime", "1000.00 500.00\n");
+    }
+    void TearDown() override { lsqlquery_close(); }
+};
+
+}  // namespace
+
+TEST_F(SwitchComm, PortSetFollowsTheBasePort) {
+    map_ip_ports p{};
+    p.base = MAP_DEFAULT_IP_BASE_PORT;
+    map_switch_comm_ip_ports_derive(&p);
+    EXPECT_EQ(p.udp, 57776);
+    EXPECT_EQ(p.ssl, 57777);
+    EXPECT_EQ(p.tnl_udp, 57775);
+    EXPECT_EQ(p.capwap_src, 57778);
+    EXPECT_EQ(p.capwap_dst, 57779);
+    for (uint16_t port : {0, 65001, 65535}) {
+        EXPECT_EQ(map_ip_base_port_is_valid(port), 0) << port;
+    }
+    for (uint16_t port : {1, 57775, 65000}) {
+        EXPECT_EQ(map_ip_base_port_is_valid(port), 1) << port;
+    }
+}
+
+TEST_F(SwitchComm, BasePortChoiceRunsTheToolOnlyOnChange) {
+    sb.tool("/usr/sbin/wl", "echo \"$*\" >> tmp/wl.log");
+    map_switch_comm* rec = bare_record();
+    struct row {
+        uint16_t dhcp, cfg, base;
+        int changed;
+    };
+    const row rows[] = {
+        {0, 0, 57775, 0},         // neither: the default, unchanged
+        {60000, 50000, 60000, 1}, // DHCP wins over configured
+        {60000, 50000, 60000, 0}, // the same again: nothing runs
+        {0, 50000, 50000, 1},     // configured when DHCP is unset
+        {65001, 0, 57775, 1},     // invalid values fall back to the default
+    };
+    for (const auto& r : rows) {
+        rec->ports.dhcp_base = r.dhcp;
+        rec->ports.cfg_base = r.cfg;
+        EXPECT_EQ(map_switch_comm_ip_base_port_sync(rec), r.changed);
+        EXPECT_EQ(rec->ports.base, r.base);
+    }
+    EXPECT_EQ(sb.read("/tmp/wl.log"),
+              "switch_ip_base_port 60000\nswitch_ip_base_port 50000\nswitch_ip_base_port 57775\n");
+    delete rec;
+}
+
+TEST_F(SwitchComm, AddressSlotsAndTheNextIndex) {
+    map_switch_comm* rec = bare_record();
+    EXPECT_EQ(map_switch_comm_update_config_ip_address(rec, 0x0A000001, 0), -1);
+    EXPECT_EQ(map_switch_comm_update_config_ip_address(rec, 0x0A000001, 5), -1);
+    EXPECT_EQ(map_switch_comm_update_config_ip_address(nullptr, 0x0A000001, 1), -1);
+
+    ASSERT_EQ(map_switch_comm_update_config_ip_address(rec, 0x0A000001, 2), 0);
+    EXPECT_EQ(rec->static_count, 1);
+    rec->next_addr_index = 3;
+    ASSERT_EQ(map_switch_comm_update_config_dhcp_ip_address(rec, 0x0A000009, 1), 0);
+    EXPECT_EQ(rec->dhcp_count, 1);
+    EXPECT_EQ(rec->next_addr_index, 3) << "DHCP slots leave the static walk alone";
+    ASSERT_EQ(map_switch_comm_update_config_ip_address(rec, 0, 2), 0);
+    EXPECT_EQ(rec->static_count, 0);
+    EXPECT_EQ(rec->next_addr_index, 0) << "clearing the last static slot restarts the walk";
+
+    std::string long_name(400, 'h');
+    ASSERT_EQ(map_switch_comm_update_config_dns_address(rec, long_name.c_str(), 4), 0);
+    EXPECT_EQ(strlen(rec->static_host[3]), 256u) << "cut to the slot";
+    EXPECT_EQ(rec->static_count, 1) << "an unresolved name still counts";
+
+    std::string long_pass(100, 'p');
+    map_switch_comm_update_config_pass_phrase(rec, long_pass.c_str());
+    EXPECT_EQ(strnlen(rec->pass_phrase, sizeof rec->pass_phrase), 63u);
+    map_switch_comm_update_config_pass_phrase(rec, nullptr);
+    EXPECT_EQ(rec->pass_phrase[0], '\0');
+    delete rec;
+}
+
+TEST_F(SwitchComm, LayerTwoQueueHoldsSixtyFourDistinctAddresses) {
+    map_l2_queue q{};
+    EXPECT_EQ(l2_queue_push(&q, 0), 0);
+    EXPECT_EQ(l2_queue_push(nullptr, 1), 0);
+    EXPECT_EQ(l2_queue_push(&q, 7), 1);
+    EXPECT_EQ(l2_queue_push(&q, 7), 0) << "an address already queued is stored once";
+    for (uint32_t ip = 100; ip < 163; ++ip) {
+        ASSERT_EQ(l2_queue_push(&q, ip), 1) << ip;
+    }
+    EXPECT_EQ(l2_queue_push(&q, 999), 0) << "the 65th distinct address is refused";
+    uint32_t out = 0;
+    ASSERT_EQ(l2_queue_pop(&q, &out), 1);
+    EXPECT_EQ(out, 7u) << "oldest first";
+    EXPECT_EQ(l2_queue_push(&q, 999), 1) << "room again after a pop";
+    int n = 0;
+    while (l2_queue_pop(&q, &out)) ++n;
+    EXPECT_EQ(n, 64);
+    EXPECT_EQ(out, 999u);
+}
+
+TEST_F(SwitchComm, DiscoverMessageLayout) {
+    set_prop("management", "ip", "192.168.1.10");
+    set_prop("management", "mask", "255.255.255.0");
+    set_prop("system", "base-mac", "00:1a:2b:3c:4d:50");
+    map_ap_provision_params prov{};
+    prov.primary_is_ipv6 = 0;
+    uint32_t primary = 0x0A010203;
+    memcpy(prov.primary_addr + 12, &primary, 4);
+    prov.backup_is_ipv6 = 1;
+    prov.backup_addr[0] = 0x20;
+    prov.backup_addr[15] = 0x01;
+    prov.mutual_auth = 1;
+    uint8_t buf[MAP_DISCOVER_MSG_LEN + 8];
+    for (uint16_t type : {uint16_t{1}, uint16_t{11}}) {
+        ASSERT_EQ(map_switch_comm_build_discover(buf, sizeof buf, type, &prov), 105u);
+        std::vector<uint8_t> m(buf, buf + 105);
+        std::vector<uint8_t> ip = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 192, 168, 1, 10, 24};
+        std::vector<uint8_t> want = cat({
+            {0, static_cast<uint8_t>(type), 0, 105},
+            elem(1, {2}),
+            elem(256, ip),
+            elem(3, {0, 1}),
+            elem(4, {0, 2}),
+            elem(33, {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50}),
+            elem(272, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 1, 2, 3}),
+            elem(273, {1, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}),
+            elem(274, {1}),
+            elem(275, {0}),
+        });
+        EXPECT_EQ(m, want) << "type " << type;
+    }
+    // Without provisioning parameters the address groups are zero; still 105 bytes.
+    EXPECT_EQ(map_switch_comm_build_discover(buf, sizeof buf, 1, nullptr), 105u);
+    EXPECT_EQ(map_switch_comm_build_discover(buf, 104, 1, nullptr), 0u) << "no room, no message";
+}
+
+TEST_F(SwitchComm, DiscoverParsing) {
+    std::vector<uint8_t> ip = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 9, 16};
+    struct row {
+        const char* what;
+        std::vector<uint8_t> body;
+        uint8_t device;
+        uint16_t vendor, version;
+        uint32_t ip;
+    };
+    const row rows[] = {
+        {"full", cat({elem(1, {1}), elem(3, {0, 1}), elem(4, {0, 2}), elem(256, ip)}), 1, 1, 2,
+         0x0A000009},
+        {"end element stops", cat({elem(1, {1}), elem(0, {}), elem(3, {0, 1})}), 1, 0, 0, 0},
+        {"unknown clears what came before", cat({elem(1, {1}), elem(7, {}), elem(3, {0, 1})}), 0, 1,
+         0, 0},
+        {"skip element 5", cat({elem(5, {}), elem(1, {1})}), 1, 0, 0, 0},
+        // values are taken at their fixed size whatever the length says
+        {"length ignored", cat({{0, 3, 0, 9, 0, 1}, elem(1, {1})}), 1, 1, 0, 0},
+        {"short ip ends the walk", cat({elem(1, {1}), {1, 0, 0, 18, 0, 0, 0}}), 1, 0, 0, 0},
+        {"three trailing bytes", cat({elem(1, {1}), {0, 3, 0}}), 1, 0, 0, 0},
+    };
+    for (const auto& r : rows) {
+        map_discover_summary s;
+        ASSERT_EQ(map_switch_comm_extract_discover_pkt(r.body.data(), static_cast<int>(r.body.size()),
+                                                       &s),
+                  0)
+            << r.what;
+        EXPECT_EQ(s.device_type, r.device) << r.what;
+        EXPECT_EQ(s.vendor_id, r.vendor) << r.what;
+        EXPECT_EQ(s.protocol_version, r.version) << r.what;
+        EXPECT_EQ(s.ip, r.ip) << r.what;
+    }
+}
+
+TEST_F(SwitchComm, DiscoveredAddressesTwentySecondRuleAndFullList) {
+    map_switch_comm* rec = bare_record();
+    EXPECT_EQ(map_switch_comm_discover_ip_addr_validate(0x0A000001, rec), 0) << "new: added";
+    EXPECT_EQ(map_switch_comm_discover_ip_addr_validate(0x0A000001, rec), -1) << "too recent";
+    sb.write("/proc/uptime", "1019.90 500.00\n");
+    EXPECT_EQ(map_switch_comm_discover_ip_addr_validate(0x0A000001, rec), -1) << "19 s";
+    sb.write("/proc/uptime", "1020.00 500.00\n");
+    EXPECT_EQ(map_switch_comm_discover_ip_addr_validate(0x0A000001, rec), 0) << "20 s";
+    EXPECT_EQ(rec->discovered.entry[0].last_used, 1020u);
+    EXPECT_EQ(map_switch_comm_discover_ip_addr_validate(0, rec), -1);
+    for (uint32_t ip = 2; ip <= 64; ++ip) {
+        ASSERT_EQ(map_switch_comm_discover_ip_addr_validate(0x0A000000 + ip, rec), 0) << ip;
+    }
+    EXPECT_EQ(map_switch_comm_discover_ip_addr_validate(0x0B000001, rec), -1) << "list full";
+    int index = -1;
+    EXPECT_EQ(map_switch_comm_discover_ip_addr_get(0x0A000040, nullptr, rec), -1);
+    EXPECT_EQ(map_switch_comm_discover_ip_addr_get(0x0A000040, &index, rec), 0);
+    EXPECT_EQ(index, 63);
+    delete rec;
+}
+
+TEST_F(SwitchComm, ValidationFollowsStaticThenDhcpTables) {
+    map_switch_comm* rec = bare_record();
+    rec->state = MAP_SWITCH_COMM_SSL_ESTABLISH_MODE;
+    EXPECT_EQ(map_switch_comm_validate_ip_address(rec, 1), -1) << "only while listening";
+    rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
+    EXPECT_EQ(map_switch_comm_validate_ip_address(rec, 1), 0) << "no slots: any switch";
+    map_switch_comm_update_config_dhcp_ip_address(rec, 5, 3);
+    EXPECT_EQ(map_switch_comm_validate_ip_address(rec, 1), -1);
+    EXPECT_EQ(map_switch_comm_validate_ip_address(rec, 5), 0);
+    map_switch_comm_update_config_ip_address(rec, 6, 1);
+    EXPECT_EQ(map_switch_comm_validate_ip_address(rec, 5), -1) << "static slots hide DHCP ones";
+    EXPECT_EQ(map_switch_comm_validate_ip_address(rec, 6), 0);
+
+    rec->switch_ip = 5;
+    map_switch_calcualte_discovery_reason(rec, MAP_SWITCH_IP_POLL_RECEIVED);
+    EXPECT_EQ(rec->discovery_reason, MAP_SWITCH_DHCP_CONFIG);
+    rec->switch_ip = 6;
+    map_switch_calcualte_discovery_reason(rec, MAP_SWITCH_L2_POLL_RECIEVED);
+    EXPECT_EQ(rec->discovery_reason, MAP_SWITCH_STATIC_CONFIG);
+    rec->switch_ip = 77;
+    map_switch_calcualte_discovery_reason(rec, MAP_SWITCH_L2_POLL_RECIEVED);
+    EXPECT_EQ(rec->discovery_reason, MAP_SWITCH_L2_POLL_RECIEVED);
+    delete rec;
+}
+
+TEST_F(SwitchComm, DiscoveryWalkSkipsAnUnresolvedHostName) {
+    map_switch_comm* rec = bare_record();
+    rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
+    map_switch_comm_update_config_dns_address(rec, "no-such-switch.invalid", 1);
+    map_switch_comm_update_config_ip_address(rec, 0x7F000063, 2);
+    map_global_debug_trace = MAP_TRACE_SWITCH;
+    testing::internal::CaptureStdout();
+    map_switch_comm_discovery_timeout(rec, nullptr);
+    std::string out = testing::internal::GetCapturedStdout();
+    map_global_debug_trace = 0;
+    EXPECT_NE(out.find("Static Host: no-such-switch.invalid, Static IP: 0"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Static Host: , Static IP: 7f000063"), std::string::npos) << out;
+    EXPECT_EQ(rec->next_addr_index, 2) << "the next step starts at index 2";
+    EXPECT_EQ(rec->discovery_countdown, 5);
+    map_switch_comm_discovery_timeout(rec, nullptr);
+    EXPECT_EQ(rec->next_addr_index, 0) << "a walk without target restarts";
+    EXPECT_EQ(rec->discovery_countdown, 30);
+    delete rec;
+}
+
+TEST_F(SwitchComm, ProvisioningDiscoveryCycle) {
+    map_switch_comm* rec = bare_record();
+    rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
+    map_ap_provision_params prov{};
+    EXPECT_EQ(map_switch_comm_provisioning_discovery(rec, &prov), -1) << "data not valid";
+    prov.data_valid = 1;
+    map_switch_comm_provisioning_discovery_reset();
+    const int countdowns[] = {5, 5, 5, 30, 5};
+    const int counters[] = {1, 2, 3, 0, 1};
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(map_switch_comm_provisioning_discovery(rec, &prov), 0);
+        EXPECT_EQ(rec->discovery_countdown, countdowns[i]) << i;
+        EXPECT_EQ(map_switch_comm_provisioning_discovery_counter(), counters[i]) << i;
+    }
+    rec->state = MAP_SWITCH_COMM_INIT_MODE;
+    map_switch_comm_check_timeout(rec, 1, &prov, 1000);
+    EXPECT_EQ(map_switch_comm_provisioning_discovery_counter(), 0) << "reset outside state 1";
+    delete rec;
+}
+
+TEST_F(SwitchComm, HardwareTypeDetection) {
+    struct row {
+        const char* pci;
+        const char* cpuinfo;
+        int type;
+    };
+    const row rows[] = {
+        {"", "system type : Broadcom BCM4716 chip\n", 9},
+        {"0000 14e44320 11\n", "Hardware : IXDPG425\n", 4},
+        {"0000 14e44322 11\n", "Hardware : IXDPG425\n", 3},  // matched by 14e4 and 4322: twice
+        {"0000 14e44320 11\n0008 14e44320 12\n", "Hardware : IXDPG425\n", 3},
+        {"0000 14e44320 11\n", "Hardware : CN3010_EVB_HS5\n", 6},
+        {"0000 14e44320 11\n0008 14e44320 12\n", "Hardware : CN3010_EVB_HS5\n", 5},
+        {"0000 168c0013 10\n", "system type : Atheros AR_7100\n", 7},
+        {"", "system type : AR_7300 BCM4716\n", 8},
+        {"0000 14e44320 11\n", "", -1},
+        {"", "Hardware : IXDPG425\n", -1},
+    };
+    for (const auto& r : rows) {
+        sb.write("/proc/bus/pci/devices", r.pci);
+        sb.write("/proc/cpuinfo", r.cpuinfo);
+        EXPECT_EQ(map_hw_type_get(), r.type) << r.pci << " / " << r.cpuinfo;
+        EXPECT_FALSE(sb.exists("/tmp/hw.dat")) << "the work file is removed";
+    }
+}
+
+TEST_F(SwitchComm, KeepaliveAndRelinkParsing) {
+    map_switch_comm* rec = bare_record();
+    struct row {
+        uint32_t interval;
+        int countdown;
+    };
+    for (const auto& r : {row{20, 30}, row{1, 1}, row{31, 46}, row{0, 0}}) {
+        map_switch_comm_calculate_timeout_interval(rec, r.interval);
+        EXPECT_EQ(rec->keepalive_countdown, r.countdown) << r.interval;
+    }
+    uint32_t interval = 0;
+    auto ka = elem(0x3001, {0, 0, 0, 20});
+    EXPECT_EQ(map_switch_comm_extract_keepalive_pkt(ka.data(), 8, &interval), 0);
+    EXPECT_EQ(interval, 20u);
+    auto other = elem(0x3002, {0, 0, 0, 20});
+    EXPECT_EQ(map_switch_comm_extract_keepalive_pkt(other.data(), 8, &interval), -1);
+    EXPECT_EQ(map_switch_comm_extract_keepalive_pkt(ka.data(), 7, &interval), -1);
+
+    std::vector<uint8_t> v4 = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 9, 8, 7};
+    std::vector<uint8_t> v6 = v4;
+    v6[0] = 1;
+    std::vector<uint8_t> v4b = v4;
+    v4b[16] = 9;
+    uint32_t ip = 0;
+    auto only_v6 = elem(257, v6);
+    EXPECT_EQ(map_switch_comm_extract_relink_pkt(only_v6.data(), static_cast<int>(only_v6.size()), &ip), -1);
+    auto odd = elem(257, std::vector<uint8_t>(v4.begin(), v4.end() - 1));
+    EXPECT_EQ(map_switch_comm_extract_relink_pkt(odd.data(), static_cast<int>(odd.size()), &ip), -1);
+    auto two = cat({elem(257, v4), elem(9, {1, 2}), elem(257, v4b), elem(257, v6)});
+    ASSERT_EQ(map_switch_comm_extract_relink_pkt(two.data(), static_cast<int>(two.size()), &ip), 0);
+    EXPECT_EQ(ip, 0x0A090809u) << "a later IPv4 element overrides an earlier one";
+    auto truncated = elem(257, v4);
+    EXPECT_EQ(map_switch_comm_extract_relink_pkt(truncated.data(), 10, &ip), -1);
+    delete rec;
+}
+
+TEST_F(SwitchComm, DataSendRefusesBeforeTheConnection) {
+    map_switch_comm* rec = bare_record();
+    const uint8_t ka[] = {0, 25, 0, 4};
+    rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(map_switch_comm_data_send(rec, ka, 4, 1), -1);
+    EXPECT_EQ(map_switch_comm_data_send(rec, ka, 4, 0), -1);
+    EXPECT_EQ(map_switch_comm_data_send(nullptr, ka, 4, 1), -1);
+    EXPECT_EQ(map_switch_comm_ssl_connection_close(rec), -1) << "no connection to close";
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Error in sending data as connection is not yet established"),
+              std::string::npos);
+    EXPECT_EQ(rec->state, MAP_SWITCH_COMM_LISTEN_MODE);
+    delete rec;
+}
