@@ -250,5 +250,11 @@ TEST_F(Link, TwoHundredCyclesLeaveDescriptorsAndMemoryAlone) {
     for (int i = 0; i < 200; ++i) ASSERT_TRUE(cycle()) << "cycle " << i << "\n" << t.log_text().substr(t.log_text().size() > 3000 ? t.log_text().size() - 3000 : 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(count_fds(t.pid), fds);
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory in quarantine, so the resident size
+    // says nothing here; the descriptors still must not grow.
+    (void)rss;
+#else
     EXPECT_LE(rss_kb(t.pid), rss + 256) << "RSS before " << rss << " kB";
+#endif
 }

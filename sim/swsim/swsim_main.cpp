@@ -1,0 +1,106 @@
+// swsim: plays the wireless switch on 127.0.0.2 and prints a timestamped
+// account of the session with the AP.
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "swsim/swsim.hpp"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+void usage(FILE* to) {
+    fprintf(to,
+            "usage: swsim [options]\n"
+            "  Plays the wireless switch towards a managed AP and prints what happens.\n"
+            "  --ip ADDR          the switch's address (default 127.0.0.2)\n"
+            "  --ap ADDR          the AP's address (default 127.0.0.1)\n"
+            "  --pass-phrase TEXT the pass phrase the AP must present (default: any)\n"
+            "  --keepalive S      keepalive interval in seconds (default 20)\n"
+            "  --duration S       stop after S seconds (default: until Ctrl-C)\n"
+            "  --cert F --key F   certificate mode: the switch's certificate and key\n"
+            "  --ca F             the CA that signed the AP's certificate\n");
+}
+
+double now_s() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    swsim_options opt;
+    long keepalive = 20;
+    double duration = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto next = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "swsim: %s needs a value\n", a.c_str());
+                exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--ip") opt.ip = next();
+        else if (a == "--ap") opt.ap_ip = next();
+        else if (a == "--pass-phrase") opt.pass_phrase = next();
+        else if (a == "--keepalive") keepalive = strtol(next(), nullptr, 10);
+        else if (a == "--duration") duration = strtod(next(), nullptr);
+        else if (a == "--cert") opt.cert_file = next();
+        else if (a == "--key") opt.key_file = next();
+        else if (a == "--ca") opt.ca_file = next();
+        else if (a == "--help" || a == "-h") {
+            usage(stdout);
+            return 0;
+        } else {
+            fprintf(stderr, "swsim: unknown argument %s\n", a.c_str());
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (keepalive <= 0 || keepalive > 3600) {
+        fprintf(stderr, "swsim: --keepalive must be 1 to 3600 seconds\n");
+        return 2;
+    }
+    signal(SIGINT, on_signal);
+    signal(SIGTERM, on_signal);
+
+    const double start = now_s();
+    swsim sw;
+    sw.print = [&](const std::string& line) {
+        printf("[%8.3f] %s\n", now_s() - start, line.c_str());
+        fflush(stdout);
+    };
+    std::string error;
+    if (swsim_open(sw, opt, error) != 0) {
+        fprintf(stderr, "swsim: %s\n", error.c_str());
+        return 1;
+    }
+    int sessions = 0;
+    while (!g_stop && (duration <= 0 || now_s() - start < duration)) {
+        if (swsim_establish(sw, 5000, error) != 0) {
+            sw.print("no AP yet: " + error);
+            continue;
+        }
+        ++sessions;
+        double next_ka = now_s();
+        while (!g_stop && sw.ssl && (duration <= 0 || now_s() - start < duration)) {
+            if (now_s() >= next_ka) {
+                swsim_send(sw, swsim_msg_keepalive(static_cast<uint32_t>(keepalive)));
+                next_ka = now_s() + static_cast<double>(keepalive);
+            }
+            std::vector<uint8_t> msg;
+            swsim_recv(sw, msg, 200);
+        }
+    }
+    sw.print("done: " + std::to_string(sessions) + " session(s)");
+    swsim_close(sw);
+    return sessions > 0 ? 0 : 1;
+}
