@@ -65,8 +65,8 @@ constexpr const char* kSql[kStmtCount] = {
     DMAN_LOAD_COLUMNS "startup ORDER BY row, seq",
     DMAN_LOAD_COLUMNS "startup WHERE class = ?1 ORDER BY row, seq",
     DMAN_LOAD_COLUMNS "startup WHERE class = ?1 AND instance = ?2 ORDER BY row, seq",
-    "INSERT INTO running (row, class, instance, property, value) VALUES (?1, ?2, ?3, ?4, ?5)"
-    " ON CONFLICT (row, property) DO UPDATE SET value = excluded.value",
+    ("INSERT INTO running (row, class, instance, property, value) VALUES (?1, ?2, ?3, ?4, ?5)"
+     " ON CONFLICT (row, property) DO UPDATE SET value = excluded.value"),
     "SELECT COALESCE(MAX(row), 0) + 1 FROM running",
     "DELETE FROM running WHERE row = ?1",
     "DELETE FROM running",

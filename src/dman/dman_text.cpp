@@ -6,10 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "core/map_log.hpp"
 #include "dman/lsqlquery.hpp"
-
-static constexpr char map_log_module[] = "dman_text";
 
 namespace {
 
