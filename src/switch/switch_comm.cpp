@@ -306,7 +306,30 @@ uint16_t map_switch_comm_ip_udp_port_get() { return g_switch ? g_switch->ports.u
 
 uint16_t map_switch_comm_ip_ssl_port_get() { return g_switch ? g_switch->ports.ssl : 0; }
 
+map_provision_wire map_provision_wire_fields(const map_ap_provision_params* prov) {
+    map_provision_wire w{};
+    if (prov != nullptr) {
+        map_provision_addr_to_wire(prov->primary_is_ipv6, prov->primary_addr, w.primary);
+        map_provision_addr_to_wire(prov->backup_is_ipv6, prov->backup_addr, w.backup);
+        w.mutual_auth = prov->mutual_auth;
+        w.reprovision_unmanaged = prov->reprovision_unmanaged;
+    }
+    return w;
+}
+
 // ---- UDP socket ------------------------------------------------------------------
+
+int map_switch_comm_udp_send(map_switch_comm* rec, uint32_t ip, const uint8_t* buf, size_t len) {
+    if (rec == nullptr || rec->udp_fd < 0) {
+        return -1;
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(ip);
+    to.sin_port = htons(rec->ports.udp);
+    ssize_t n = sendto(rec->udp_fd, buf, len, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    return n == static_cast<ssize_t>(len) ? 0 : -1;
+}
 
 int map_switch_comm_udp_connection_open(map_switch_comm* rec) {
     if (rec == nullptr) {

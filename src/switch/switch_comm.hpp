@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "config/map_ap_provision_params.hpp"
+#include "wire/wire.hpp"
 
 struct map_control_block;
 
@@ -156,6 +157,18 @@ int map_switch_comm_check_timeout(map_switch_comm* rec, uint32_t elapsed,
                                   map_ap_provision_params* prov, uint32_t now);
 const char* map_switch_comm_state_name(int state);
 const char* map_switch_comm_reason_name(int reason);
+
+// The provisioning fields that the discover, failure notification and
+// identification messages carry, in their wire form.
+struct map_provision_wire {
+    uint8_t primary[MAP_SWITCH_ADDR_LEN];
+    uint8_t backup[MAP_SWITCH_ADDR_LEN];
+    uint8_t mutual_auth;
+    uint8_t reprovision_unmanaged;
+};
+map_provision_wire map_provision_wire_fields(const map_ap_provision_params* prov);
+// Sends one datagram from the UDP socket to `ip` at the UDP port; 0 or -1.
+int map_switch_comm_udp_send(map_switch_comm* rec, uint32_t ip, const uint8_t* buf, size_t len);
 
 // ---- discovery -----------------------------------------------------------------
 struct map_discover_summary {

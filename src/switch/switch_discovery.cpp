@@ -28,15 +28,6 @@ int g_provisioning_counter = 0;
 // Uptime source of the discovered-address list; the main loop's clock.
 uint32_t now_seconds() { return map_get_uptime(); }
 
-int send_udp(map_switch_comm* rec, uint32_t ip, const uint8_t* buf, size_t len) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(ip);
-    to.sin_port = htons(rec->ports.udp);
-    ssize_t n = sendto(rec->udp_fd, buf, len, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    return n == static_cast<ssize_t>(len) ? 0 : -1;
-}
-
 }  // namespace
 
 size_t map_switch_comm_build_discover(uint8_t* buf, size_t cap, uint16_t type,
@@ -45,15 +36,7 @@ size_t map_switch_comm_build_discover(uint8_t* buf, size_t cap, uint16_t type,
     map_ip_elem_encode(map_dman_lsql_get_ap_ipaddr(), map_dman_lsql_get_ap_ipmask(), ip);
     uint8_t mac[6] = {};
     map_lsql_base_ap_mac_get(mac);
-    uint8_t primary[MAP_SWITCH_ADDR_LEN] = {};
-    uint8_t backup[MAP_SWITCH_ADDR_LEN] = {};
-    uint8_t mutual = 0, reprov = 0;
-    if (prov != nullptr) {
-        map_provision_addr_to_wire(prov->primary_is_ipv6, prov->primary_addr, primary);
-        map_provision_addr_to_wire(prov->backup_is_ipv6, prov->backup_addr, backup);
-        mutual = prov->mutual_auth;
-        reprov = prov->reprovision_unmanaged;
-    }
+    const map_provision_wire pw = map_provision_wire_fields(prov);
     wire_msg m;
     wire_msg_begin(m, buf, cap, type);
     wire_msg_add_u8(m, MAP_ELEM_DEVICE_TYPE, MAP_DEVICE_TYPE_AP);
@@ -61,10 +44,10 @@ size_t map_switch_comm_build_discover(uint8_t* buf, size_t cap, uint16_t type,
     wire_msg_add_be16(m, MAP_ELEM_VENDOR_ID, MAP_VENDOR_ID);
     wire_msg_add_be16(m, MAP_ELEM_PROTOCOL_VERSION, MAP_PROTOCOL_VERSION);
     wire_msg_add(m, MAP_ELEM_MAC, mac, sizeof mac);
-    wire_msg_add(m, MAP_ELEM_PRIMARY_SWITCH, primary, sizeof primary);
-    wire_msg_add(m, MAP_ELEM_BACKUP_SWITCH, backup, sizeof backup);
-    wire_msg_add_u8(m, MAP_ELEM_MUTUAL_AUTH, mutual);
-    wire_msg_add_u8(m, MAP_ELEM_REPROVISION_UNMANAGED, reprov);
+    wire_msg_add(m, MAP_ELEM_PRIMARY_SWITCH, pw.primary, sizeof pw.primary);
+    wire_msg_add(m, MAP_ELEM_BACKUP_SWITCH, pw.backup, sizeof pw.backup);
+    wire_msg_add_u8(m, MAP_ELEM_MUTUAL_AUTH, pw.mutual_auth);
+    wire_msg_add_u8(m, MAP_ELEM_REPROVISION_UNMANAGED, pw.reprovision_unmanaged);
     return wire_msg_finish(m);
 }
 
@@ -85,7 +68,7 @@ int map_switch_comm_send_discover_pkt(map_switch_comm* rec, uint32_t ip,
     uint8_t buf[MAP_DISCOVER_MSG_LEN];
     size_t len = map_switch_comm_build_discover(buf, sizeof buf, SWITCH_DISCOVER, prov);
     MAP_TRACE(MAP_TRACE_SWITCH, "Sending discovery packet to switch: %s", ip_addr_to_string(ip));
-    if (len == 0 || send_udp(rec, ip, buf, len) != 0) {
+    if (len == 0 || map_switch_comm_udp_send(rec, ip, buf, len) != 0) {
         MAP_ERROR("Error in sending discovery packet to switch: %s", ip_addr_to_string(ip));
         MAP_TRACE(MAP_TRACE_SWITCH, "Error in sending %s packet to switch: %s",
                   map_pkt_type_name(SWITCH_DISCOVER), ip_addr_to_string(ip));

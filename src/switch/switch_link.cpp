@@ -168,15 +168,7 @@ int map_switch_comm_send_ap_identification_pkt(map_switch_comm* rec,
     }
     uint8_t ip[MAP_IP_ELEM_LEN];
     map_ip_elem_encode(ap.ip, ap.mask, ip);
-    uint8_t primary[MAP_SWITCH_ADDR_LEN] = {};
-    uint8_t backup[MAP_SWITCH_ADDR_LEN] = {};
-    uint8_t mutual = 0, reprov = 0;
-    if (prov != nullptr) {
-        map_provision_addr_to_wire(prov->primary_is_ipv6, prov->primary_addr, primary);
-        map_provision_addr_to_wire(prov->backup_is_ipv6, prov->backup_addr, backup);
-        mutual = prov->mutual_auth;
-        reprov = prov->reprovision_unmanaged;
-    }
+    const map_provision_wire pw = map_provision_wire_fields(prov);
     uint8_t buf[MAP_IDENTIFICATION_MSG_MAX];
     wire_msg m;
     wire_msg_begin(m, buf, sizeof buf, SWITCH_AP_IDENTIFICATION);
@@ -192,10 +184,10 @@ int map_switch_comm_send_ap_identification_pkt(map_switch_comm* rec,
     wire_msg_add(m, MAP_ELEM_PART_NUMBER, ap.part_number, sizeof ap.part_number);
     wire_msg_add(m, MAP_ELEM_FW_VERSION, ap.fw_version, sizeof ap.fw_version);
     wire_msg_add_u8(m, MAP_ELEM_DISCOVERY_REASON, ap.discovery_reason);
-    wire_msg_add(m, MAP_ELEM_PRIMARY_SWITCH, primary, sizeof primary);
-    wire_msg_add(m, MAP_ELEM_BACKUP_SWITCH, backup, sizeof backup);
-    wire_msg_add_u8(m, MAP_ELEM_MUTUAL_AUTH, mutual);
-    wire_msg_add_u8(m, MAP_ELEM_REPROVISION_UNMANAGED, reprov);
+    wire_msg_add(m, MAP_ELEM_PRIMARY_SWITCH, pw.primary, sizeof pw.primary);
+    wire_msg_add(m, MAP_ELEM_BACKUP_SWITCH, pw.backup, sizeof pw.backup);
+    wire_msg_add_u8(m, MAP_ELEM_MUTUAL_AUTH, pw.mutual_auth);
+    wire_msg_add_u8(m, MAP_ELEM_REPROVISION_UNMANAGED, pw.reprovision_unmanaged);
     wire_msg_add(m, MAP_ELEM_AP_CERTIFICATE, cert, static_cast<uint16_t>(cert_len));
     size_t len = wire_msg_finish(m);
     if (len == 0 || map_switch_comm_data_send(rec, buf, static_cast<int>(len), 1) != 0) {

@@ -324,14 +324,7 @@ int map_switch_comm_data_send(map_switch_comm* rec, const uint8_t* buf, int leng
             }
         }
     } else {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(rec->switch_ip);
-        to.sin_port = htons(rec->ports.udp);
-        ssize_t n = rec->udp_fd < 0 ? -1
-                                    : sendto(rec->udp_fd, buf, static_cast<size_t>(length), 0,
-                                             reinterpret_cast<sockaddr*>(&to), sizeof to);
-        result = n < 0 ? -1 : 0;
+        result = map_switch_comm_udp_send(rec, rec->switch_ip, buf, static_cast<size_t>(length));
     }
     if (result < 0) {
         MAP_INFO("Error in sending packet to switch");
@@ -358,12 +351,7 @@ int map_send_tls_conn_failure_notification_pkt(map_switch_comm* rec,
     char sw[16];
     snprintf(sw, sizeof sw, "%s", ip_addr_to_string(rec->switch_ip));
     MAP_TRACE(MAP_TRACE_SWITCH, "Sending TLS connection failure packet to switch: %s", sw);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(rec->switch_ip);
-    to.sin_port = htons(rec->ports.udp);
-    if (len == 0 || sendto(rec->udp_fd, buf, len, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
-                        static_cast<ssize_t>(len)) {
+    if (len == 0 || map_switch_comm_udp_send(rec, rec->switch_ip, buf, len) != 0) {
         MAP_ERROR("Error in sending TLS connection failure packet to switch: %s", sw);
         MAP_TRACE(MAP_TRACE_SWITCH, "Error in sending %s packet to switch: %s",
                   map_pkt_type_name(SWITCH_TLS_FAILURE_NOTIFY), sw);

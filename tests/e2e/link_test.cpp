@@ -204,6 +204,18 @@ TEST_F(Link, TlsMessageBeforeTheConnectionIsRefused) {
     EXPECT_TRUE(t.wait_log("Corrupt SSL Packet of len - 1", 2000));
 }
 
+TEST_F(Link, GarbageOnTheTlsConnectionEndsIt) {
+    establish();
+    size_t mark = t.log_text().size();
+    const char junk[] = "this is not a TLS record, just bytes on the wire";
+    ASSERT_GT(write(sw.conn_fd, junk, sizeof junk), 0);
+    EXPECT_TRUE(t.wait_log("Receiving data from SSL connection with switch 127.0.0.2 failed", 3000,
+                           mark))
+        << t.log_text().substr(mark);
+    EXPECT_TRUE(t.wait_log("AP is transistioned to standalone mode", 3000, mark));
+    EXPECT_EQ(kill(t.pid, 0), 0);
+}
+
 TEST_F(Link, SilentSwitchCostsAtMostTenSecondsPerStep) {
     swsim_close(sw);
     // A TCP listener that accepts and never speaks TLS.

@@ -1,0 +1,106 @@
+// Start-up pieces that need no switch: the uptime reading, the watchdog, the
+// certificate check of start-up and its failure.
+#include "core/managed_ap.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "core/map_log.hpp"
+#include "dman/lsqlquery.hpp"
+#include "platform/platform.hpp"
+#include "support/sandbox.hpp"
+#include "switch/map_ssl_util.hpp"
+#include "switch/switch_comm.hpp"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+TEST(ManagedAp, UptimeReading) {
+    mapd_test::sandbox sb;
+    struct row {
+        const char* text;
+        uint32_t seconds;
+    };
+    const row rows[] = {
+        {"350735.47 234388.90\n", 350735}, {"0.99 0.5\n", 0},   {"12\n", 12},
+        {"garbage", 0},                    {"", 0},             {"-5.0 1.0\n", 0},
+        {"99999999999.0 1\n", 0},          {"4294967295.0 1\n", 4294967295u},
+    };
+    for (const auto& r : rows) {
+        sb.write("/proc/uptime", r.text);
+        EXPECT_EQ(map_get_uptime(), r.seconds) << r.text;
+    }
+    map_platform_unlink("/proc/uptime");
+    EXPECT_EQ(map_get_uptime(), 0u) << "missing file";
+}
+
+TEST(ManagedAp, WatchdogArmsOnlyWithMinutesAndRebootsThroughInit) {
+    mapd_test::sandbox sb;
+    sb.tool("/sbin/init", "echo \"init $*\" >> tmp/init.log");
+    map_control_block cb{};
+    unsigned calls = map_platform_alarm_calls();
+    ASSERT_EQ(map_init_watchdog_timer(&cb), 0);
+    EXPECT_EQ(map_platform_alarm_calls(), calls) << "minutes 0: no alarm";
+
+    cb.watchdog_minutes = 5;
+    ASSERT_EQ(map_init_watchdog_timer(&cb), 0);
+    EXPECT_EQ(map_platform_alarm_last(), 300u);
+    map_platform_alarm(0);  // the test does not wait five minutes
+
+    // The alarm fires: the handler logs and runs "init -r" (the root's own).
+    CaptureStdout();
+    raise(SIGALRM);
+    std::string out = GetCapturedStdout();
+    EXPECT_NE(out.find("Wireless Switch Communications Timeout. Rebooting the system...\n"), std::string::npos);
+    EXPECT_NE(out.find("Error: managed_ap:"), std::string::npos);
+    EXPECT_EQ(sb.read("/tmp/init.log"), "init -r\n");
+    signal(SIGALRM, SIG_DFL);
+}
+
+TEST(ManagedAp, StartUpMakesTheCertificateWhenOneFileIsMissingAndFailsWithoutIt) {
+    mapd_test::sandbox sb;
+    sb.write("/sys/class/net/eth0/address", "00:1a:2b:3c:4d:5e\n");
+    char cert[128], key[128];
+    EXPECT_EQ(mapSSLServerCertFileGet(cert), -1);
+    ASSERT_EQ(mapSSLCertificateGenerate(1024, nullptr, nullptr, nullptr, nullptr, nullptr, 0), 0);
+    ASSERT_EQ(mapSSLServerCertFileGet(cert), 0);
+    ASSERT_EQ(mapSSLServerKeyFileGet(key), 0);
+
+    // Certificate present, key missing: start-up generates both anew.
+    map_platform_unlink("/etc/zorkey2.pem");
+    std::string before = sb.read("/etc/zorcert2.pem");
+    map_control_block* cb = nullptr;
+    ASSERT_EQ(map_init_component(&cb), 0);
+    sb.write("/var/run/dman.pid", "1\n");
+    sb.write("/proc/uptime", "100.0 50.0\n");
+    CaptureStdout();
+    int rc = map_init_sub_components(cb);
+    std::string out = GetCapturedStdout();
+    EXPECT_NE(out.find("certFile not found, creating ..."), std::string::npos);
+    EXPECT_NE(out.find("INFO: managed_ap:"), std::string::npos);
+    EXPECT_TRUE(sb.exists("/etc/zorkey2.pem"));
+    EXPECT_NE(sb.read("/etc/zorcert2.pem"), before);
+    if (rc == 0) map_deinit_sub_components(cb);
+    map_deinit_component(cb);
+    lsqlquery_close();
+}
+
+TEST(ManagedAp, StartUpFailsWhenTheCertificateCannotBeMade) {
+    mapd_test::sandbox sb;
+    sb.write("/sys/class/net/eth0/address", "00:1a:2b:3c:4d:5e\n");
+    mapd_test::make_dirs(sb.path("/etc/zorcert2.pem"));  // a folder where the file must go
+    map_control_block* cb = nullptr;
+    ASSERT_EQ(map_init_component(&cb), 0);
+    CaptureStdout();
+    EXPECT_EQ(map_init_sub_components(cb), -1);
+    std::string out = GetCapturedStdout();
+    EXPECT_NE(out.find("MAP_SSL: Server certificate was not generated."), std::string::npos) << out;
+    EXPECT_EQ(cb->cs, nullptr) << "the config/status component is never made";
+    // Start-up ends here; the process would exit without tearing down.
+    map_switch_comm_deinit(cb->switch_comm);
+    map_deinit_component(cb);
+    lsqlquery_close();
+}
