@@ -3,6 +3,7 @@
 #   make test         setup if needed, build, run every test with CTest
 #   make check-asan   the whole test suite under ASan + UBSan
 #   make fuzz-smoke   every fuzz target for a short bounded run
+#   make demo         the AP twin and the switch simulator: discovery to managed mode
 #   make bench        build and run the benchmarks
 #   make format       clang-format the sources
 
@@ -10,7 +11,7 @@ FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SETUP_STAMP := build/.setup-done
 
-.PHONY: all setup build test check-asan fuzz-smoke bench format clean
+.PHONY: all setup build test check-asan fuzz-smoke demo bench format clean
 
 all: build
 
@@ -37,6 +38,11 @@ fuzz-smoke: $(SETUP_STAMP)
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS)
 	bash scripts/fuzz-smoke build-fuzz/fuzz $(FUZZ_SECONDS)
+
+DURATION ?= 30
+
+demo: build
+	DURATION=$(DURATION) bash scripts/demo
 
 bench: build
 	bash scripts/bench

@@ -348,13 +348,22 @@ std::string swsim_decode(const std::vector<uint8_t>& msg) {
 }
 
 int swsim_establish(swsim& s, int step_timeout_ms, std::string& error) {
-    if (swsim_send_discover(s) != 0) {
-        error = "discover not sent";
-        return -1;
-    }
-    if (swsim_accept(s, step_timeout_ms) != 0) {
-        error = "the AP did not open a TLS connection";
-        return -1;
+    // A discover every two seconds until the AP opens its TLS connection: an
+    // AP that is still starting up misses the first ones.
+    int waited = 0;
+    for (;;) {
+        if (swsim_send_discover(s) != 0) {
+            error = "discover not sent";
+            return -1;
+        }
+        int slice = step_timeout_ms - waited < 2000 ? step_timeout_ms - waited : 2000;
+        int r = swsim_accept(s, slice);
+        if (r == 0) break;
+        waited += slice;
+        if (r < 0 || waited >= step_timeout_ms) {
+            error = "the AP did not open a TLS connection";
+            return -1;
+        }
     }
     std::vector<uint8_t> msg;
     if (swsim_recv(s, msg, step_timeout_ms) != 0 || swsim_parse_ident(msg, s.ident) != 0) {

@@ -9,11 +9,12 @@
 #include <ctime>
 #include <string>
 
+#include "swsim/scenario.hpp"
 #include "swsim/swsim.hpp"
 
 namespace {
 
-volatile sig_atomic_t g_stop = 0;
+volatile int g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
 void usage(FILE* to) {
@@ -25,6 +26,8 @@ void usage(FILE* to) {
             "  --pass-phrase TEXT the pass phrase the AP must present (default: any)\n"
             "  --keepalive S      keepalive interval in seconds (default 20)\n"
             "  --duration S       stop after S seconds (default: until Ctrl-C)\n"
+            "  --scenario FILE    run the steps of FILE (see sim/swsim/scenarios/), then go on\n"
+            "                     with keepalives until --duration\n"
             "  --cert F --key F   certificate mode: the switch's certificate and key\n"
             "  --ca F             the CA that signed the AP's certificate\n");
 }
@@ -39,6 +42,7 @@ int main(int argc, char** argv) {
     swsim_options opt;
     long keepalive = 20;
     double duration = 0;
+    std::string scenario_file;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> const char* {
@@ -53,6 +57,7 @@ int main(int argc, char** argv) {
         else if (a == "--pass-phrase") opt.pass_phrase = next();
         else if (a == "--keepalive") keepalive = strtol(next(), nullptr, 10);
         else if (a == "--duration") duration = strtod(next(), nullptr);
+        else if (a == "--scenario") scenario_file = next();
         else if (a == "--cert") opt.cert_file = next();
         else if (a == "--key") opt.key_file = next();
         else if (a == "--ca") opt.ca_file = next();
@@ -67,6 +72,12 @@ int main(int argc, char** argv) {
     }
     if (keepalive <= 0 || keepalive > 3600) {
         fprintf(stderr, "swsim: --keepalive must be 1 to 3600 seconds\n");
+        return 2;
+    }
+    swsim_scenario scenario;
+    std::string sc_error;
+    if (!scenario_file.empty() && swsim_scenario_load(scenario_file, scenario, sc_error) != 0) {
+        fprintf(stderr, "swsim: %s\n", sc_error.c_str());
         return 2;
     }
     signal(SIGINT, on_signal);
@@ -84,6 +95,23 @@ int main(int argc, char** argv) {
         return 1;
     }
     int sessions = 0;
+    if (!scenario_file.empty()) {
+        int interval = static_cast<int>(keepalive);
+        int failed = swsim_scenario_run(sw, scenario, interval);
+        sessions += sw.ssl ? 1 : 0;
+        sw.print("scenario " + scenario_file + ": " + std::to_string(scenario.steps.size() - failed) +
+                 " of " + std::to_string(scenario.steps.size()) + " steps ok");
+        if (failed > 0) {
+            swsim_close(sw);
+            return 1;
+        }
+        if (duration > now_s() - start) {
+            swsim_serve(sw, duration - (now_s() - start), interval, &g_stop);
+        }
+        sw.print("done");
+        swsim_close(sw);
+        return 0;
+    }
     while (!g_stop && (duration <= 0 || now_s() - start < duration)) {
         if (swsim_establish(sw, 5000, error) != 0) {
             sw.print("no AP yet: " + error);

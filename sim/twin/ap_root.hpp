@@ -25,7 +25,13 @@ int ap_root_build(const std::string& root, const ap_root_options& opts, std::str
 int ap_root_clock_set(const std::string& root, double seconds);
 double ap_root_clock_get(const std::string& root);
 
-// Starts mapd on `root` in a child process whose output goes to `log_path`.
+// Writes the driver counter files under "proc" ("/proc/net/dev" and the
+// 802.11 driver's files for eth0, wlan0, wlan1 and their VAPs); the counters
+// grow with `tick`, so a twin that calls this now and then has moving numbers.
+int ap_root_write_counters(const std::string& root, uint64_t tick, int vaps_per_radio);
+
+// Starts mapd on `root` in a child process whose output goes to `log_path`
+// (an empty path keeps the caller's standard output and error).
 // The child sets the platform door's root and runs the daemon's start-up.
 pid_t ap_daemon_start(const std::string& root, const std::string& log_path);
 // Stops it (SIGTERM, then SIGKILL after `grace_ms`); returns its wait status.

@@ -1,0 +1,232 @@
+#include "swsim/scenario.hpp"
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "switch/switch_comm_util.hpp"
+#include "switch/switch_msg.hpp"
+#include "wire/wire.hpp"
+
+namespace {
+
+struct verb_rule {
+    const char* verb;
+    size_t min_args;
+    size_t max_args;
+};
+
+constexpr verb_rule kVerbs[] = {
+    {"establish", 0, 0}, {"keepalive", 1, 1}, {"wait", 1, 1},   {"silence", 1, 1},
+    {"expect", 1, 2},    {"send", 1, 4096},   {"debug-login", 1, 2}, {"relink", 1, 1},
+    {"close", 0, 0},     {"drop", 0, 0},      {"discover", 0, 0},  {"print", 0, 4096},
+};
+
+double now_s() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool number(const std::string& t, double& v) {
+    char* end = nullptr;
+    v = strtod(t.c_str(), &end);
+    return end != t.c_str() && *end == '\0' && v >= 0;
+}
+
+// A message type given by name or number.
+bool message_type(const std::string& t, uint16_t& type) {
+    char* end = nullptr;
+    unsigned long v = strtoul(t.c_str(), &end, 0);
+    if (end != t.c_str() && *end == '\0' && v <= 0xFFFF) {
+        type = static_cast<uint16_t>(v);
+        return true;
+    }
+    for (unsigned c = 0; c <= 0xFFFF; ++c) {
+        if (t == map_pkt_type_name(static_cast<uint16_t>(c))) {
+            type = static_cast<uint16_t>(c);
+            return true;
+        }
+    }
+    return false;
+}
+
+struct runner {
+    swsim& s;
+    int interval;
+    double next_ka = 0;
+    const volatile int* stop = nullptr;
+
+    void say(const std::string& l) {
+        if (s.print) s.print(l);
+    }
+    // Serves the link for `seconds`: keepalives at the interval (when `keep`),
+    // and every message read; returns true when a message of `want` arrived.
+    bool serve(double seconds, bool keep, int want = -1) {
+        double end = now_s() + seconds;
+        while (now_s() < end && !(stop && *stop)) {
+            if (s.ssl == nullptr) return false;
+            if (keep && now_s() >= next_ka) {
+                swsim_send(s, swsim_msg_keepalive(static_cast<uint32_t>(interval)));
+                next_ka = now_s() + interval;
+            }
+            std::vector<uint8_t> m;
+            double left = end - now_s();
+            int ms = static_cast<int>(left * 1000 < 200 ? left * 1000 : 200);
+            if (swsim_recv(s, m, ms > 0 ? ms : 1) == 0 && want >= 0 && m.size() >= 2 &&
+                wire_load_be16(m.data()) == want) {
+                return true;
+            }
+        }
+        return want < 0;
+    }
+
+    bool run(const swsim_step& st) {
+        const auto& a = st.args;
+        double v = 0;
+        if (st.verb == "establish") {
+            std::string error;
+            if (swsim_establish(s, 12000, error) != 0) {
+                say("  failed: " + error);
+                return false;
+            }
+            next_ka = now_s();
+            return true;
+        }
+        if (st.verb == "keepalive") {
+            if (!number(a[0], v) || v < 1) return false;
+            interval = static_cast<int>(v);
+            next_ka = now_s() + interval;
+            swsim_send(s, swsim_msg_keepalive(static_cast<uint32_t>(interval)));
+            return serve(5, false, SWITCH_KEEPALIVE_ACK);
+        }
+        if (st.verb == "wait") return number(a[0], v) && serve(v, true) && s.ssl != nullptr;
+        if (st.verb == "silence") {
+            if (!number(a[0], v)) return false;
+            serve(v, false);
+            return true;
+        }
+        if (st.verb == "expect") {
+            uint16_t type = 0;
+            double secs = 10;
+            if (!message_type(a[0], type) || (a.size() > 1 && !number(a[1], secs))) return false;
+            return serve(secs, true, type);
+        }
+        if (st.verb == "send") {
+            std::vector<uint8_t> msg;
+            for (const auto& h : a) {
+                if (h.size() != 2) return false;
+                msg.push_back(static_cast<uint8_t>(strtoul(h.c_str(), nullptr, 16)));
+            }
+            return swsim_send(s, msg) == 0;
+        }
+        if (st.verb == "debug-login") {
+            if (!number(a[0], v) || v > 255) return false;
+            uint8_t buf[64];
+            wire_msg m;
+            wire_msg_begin(m, buf, sizeof buf, SWITCH_DEBUG_LOGIN);
+            wire_msg_add_u8(m, 0x4001, static_cast<uint8_t>(v));
+            // The 32-byte password field; a full field has no terminator.
+            char pw[32] = {};
+            if (a.size() > 1) memcpy(pw, a[1].data(), a[1].size() < sizeof pw ? a[1].size() : sizeof pw);
+            wire_msg_add(m, 0x4002, pw, sizeof pw);
+            size_t len = wire_msg_finish(m);
+            return swsim_send(s, std::vector<uint8_t>(buf, buf + len)) == 0;
+        }
+        if (st.verb == "relink") {
+            in_addr ip{};
+            if (inet_pton(AF_INET, a[0].c_str(), &ip) != 1) return false;
+            return swsim_send(s, swsim_msg_relink(ntohl(ip.s_addr))) == 0;
+        }
+        if (st.verb == "close") {
+            swsim_shutdown(s);
+            return true;
+        }
+        if (st.verb == "drop") {
+            swsim_drop(s);
+            return true;
+        }
+        if (st.verb == "discover") return swsim_send_discover(s) == 0;
+        if (st.verb == "print") {
+            std::string text;
+            for (const auto& w : a) text += (text.empty() ? "" : " ") + w;
+            say(text);
+            return true;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+int swsim_scenario_parse(const std::string& text, swsim_scenario& sc, std::string& error) {
+    sc.steps.clear();
+    std::istringstream in(text);
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line)) {
+        ++n;
+        size_t hash = line.find('#');
+        if (hash != std::string::npos) line.resize(hash);
+        std::istringstream words(line);
+        swsim_step st;
+        st.line = n;
+        if (!(words >> st.verb)) continue;
+        for (std::string w; words >> w;) st.args.push_back(w);
+        const verb_rule* rule = nullptr;
+        for (const auto& r : kVerbs) {
+            if (st.verb == r.verb) rule = &r;
+        }
+        if (rule == nullptr) {
+            error = "line " + std::to_string(n) + ": unknown step \"" + st.verb + "\"";
+            return -1;
+        }
+        if (st.args.size() < rule->min_args || st.args.size() > rule->max_args) {
+            error = "line " + std::to_string(n) + ": wrong number of values for " + st.verb;
+            return -1;
+        }
+        sc.steps.push_back(std::move(st));
+    }
+    return 0;
+}
+
+int swsim_scenario_load(const std::string& path, swsim_scenario& sc, std::string& error) {
+    std::ifstream f(path);
+    if (!f) {
+        error = "cannot read " + path;
+        return -1;
+    }
+    std::stringstream all;
+    all << f.rdbuf();
+    if (swsim_scenario_parse(all.str(), sc, error) != 0) {
+        error = path + ": " + error;
+        return -1;
+    }
+    return 0;
+}
+
+bool swsim_serve(swsim& s, double seconds, int interval, const volatile int* stop) {
+    runner r{s, interval};
+    r.stop = stop;
+    r.next_ka = now_s();  // a keepalive now: the interval may have run since the last
+    return r.serve(seconds, true) && s.ssl != nullptr;
+}
+
+int swsim_scenario_run(swsim& s, const swsim_scenario& sc, int& keepalive_interval) {
+    runner r{s, keepalive_interval};
+    int failed = 0;
+    size_t i = 0;
+    for (const auto& st : sc.steps) {
+        ++i;
+        std::string text = st.verb;
+        for (const auto& w : st.args) text += " " + w;
+        r.say("step " + std::to_string(i) + "/" + std::to_string(sc.steps.size()) + ": " + text);
+        bool ok = r.run(st);
+        r.say(std::string("step ") + std::to_string(i) + (ok ? ": ok" : ": FAILED"));
+        failed += ok ? 0 : 1;
+    }
+    keepalive_interval = r.interval;
+    return failed;
+}

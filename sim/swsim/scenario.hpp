@@ -1,0 +1,42 @@
+// swsim scenarios: small text files of steps, one per line, run in order.
+//
+//   # comment
+//   establish                   discover the AP and take it to an established link
+//   keepalive 5                 keepalive interval 5 s (sends one now, expects the ack)
+//   wait 12                     go on for 12 s, sending keepalives at the interval
+//   silence 40                  12 s without keepalives
+//   expect SWITCH_KEEPALIVE_ACK 5   wait up to 5 s for a message of that type (name or number)
+//   send 00 19 00 04            one raw message over TLS (hex)
+//   debug-login 1 secret        the debug login message (status, password)
+//   relink 127.0.0.3            turn the AP to another switch
+//   close | drop                end the TLS connection in order / abruptly
+//   discover                    one discover message over UDP
+//   print TEXT                  a line in the account
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "swsim/swsim.hpp"
+
+struct swsim_step {
+    int line = 0;
+    std::string verb;
+    std::vector<std::string> args;
+};
+
+struct swsim_scenario {
+    std::vector<swsim_step> steps;
+};
+
+// Reads a scenario; 0, or -1 with `error` naming the line.
+int swsim_scenario_load(const std::string& path, swsim_scenario& sc, std::string& error);
+int swsim_scenario_parse(const std::string& text, swsim_scenario& sc, std::string& error);
+// Runs every step; the number of steps that failed (0: all went as expected).
+// `keepalive_interval` is the interval in force until a keepalive step sets
+// one; the interval the steps leave is written back.
+int swsim_scenario_run(swsim& s, const swsim_scenario& sc, int& keepalive_interval);
+// Keeps an established link for `seconds`: keepalives at `interval`, every
+// message read and printed.  False when the link ended.
+// A non-null `stop` that becomes non-zero ends it early.
+bool swsim_serve(swsim& s, double seconds, int interval, const volatile int* stop = nullptr);

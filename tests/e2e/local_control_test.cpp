@@ -1,0 +1,183 @@
+// Local control and debug commands on the twin: mapctl, DEBUG_SET_TRACE
+// passed on to mapqosd, the debug login from the switch, and the demo.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "dman/lsqlquery.hpp"
+#include "e2e/twin_fixture.hpp"
+#include "platform/platform.hpp"
+#include "swsim/swsim.hpp"
+#include "twin/standins.hpp"
+#include "wire/wire.hpp"
+
+using namespace mapd_e2e;
+
+namespace {
+
+std::string run(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+    if (p == nullptr) return "<failed>";
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int status = pclose(p);
+    return out + "[exit " + std::to_string(WEXITSTATUS(status)) + "]";
+}
+
+std::string mapctl(const std::string& args) { return run(std::string(MAPD_BIN_DIR) + "/mapctl " + args); }
+
+std::string db_value(const std::string& root, const char* cls, const char* prop) {
+    map_platform_set_root(root.c_str());
+    lsqlquery_close();
+    pv* v = lsqlquery_get_pv(cls, nullptr, prop);
+    std::string out = v && v->value ? v->value : "<absent>";
+    lsqlquery_destroy_pv(v);
+    lsqlquery_close();
+    map_platform_set_root(nullptr);
+    return out;
+}
+
+// A debug login message: elements in the order given.
+std::vector<uint8_t> debug_login(std::initializer_list<std::vector<uint8_t>> elems) {
+    std::vector<uint8_t> m = {0x00, 0x1b, 0x00, 0x00};
+    for (const auto& e : elems) {
+        for (uint8_t b : e) m.push_back(b);
+    }
+    wire_store_be16(m.data() + 2, static_cast<uint16_t>(m.size()));
+    return m;
+}
+
+std::vector<uint8_t> elem(uint16_t type, std::vector<uint8_t> v) {
+    std::vector<uint8_t> e = {static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type),
+                              static_cast<uint8_t>(v.size() >> 8), static_cast<uint8_t>(v.size())};
+    for (uint8_t b : v) e.push_back(b);
+    return e;
+}
+
+std::vector<uint8_t> password(const char* text) {
+    std::vector<uint8_t> p(32, 0);
+    for (size_t i = 0; text[i] && i < 32; ++i) p[i] = static_cast<uint8_t>(text[i]);
+    return p;
+}
+
+}  // namespace
+
+TEST(LocalControl, MapctlCommandsReachTheirHandlers) {
+    twin t;
+    ASSERT_TRUE(t.start()) << t.log_text();
+    struct row {
+        const char* args;
+        const char* log_text;
+    };
+    const row rows[] = {
+        {"debug-dump", " Status        : MAP_SWITCH_COMM_LISTEN_MODE"},
+        {"discovery-dump", " /**** Discover IP Addresses Dump Start ****/"},
+        {"trace 0x1", nullptr},  // takes effect from the next message on
+        {"reload-dhcp", "Received UDP Message"},
+        {"reload-static", "Base port 57775 to 57775 did NOT change."},
+    };
+    for (const auto& r : rows) {
+        size_t mark = t.log_text().size();
+        std::string out = mapctl(r.args);
+        EXPECT_NE(out.find("[exit 0]"), std::string::npos) << r.args << ": " << out;
+        if (r.log_text != nullptr) {
+            EXPECT_TRUE(t.wait_log(r.log_text, 3000, mark)) << r.args << "\n" << t.log_text().substr(mark);
+        }
+    }
+    EXPECT_NE(mapctl("frobnicate").find("[exit 2]"), std::string::npos);
+    EXPECT_NE(mapctl("trace").find("takes one value"), std::string::npos);
+    EXPECT_NE(mapctl("trace 0x1ffffffff").find("not a 32-bit number"), std::string::npos);
+    EXPECT_NE(mapctl("--help").find("discovery-dump"), std::string::npos);
+}
+
+TEST(LocalControl, SetTraceSetsTheMaskAndReachesMapqosdUnchanged) {
+    twin t;
+    standins st;
+    st.keep = true;
+    std::string error;
+    ASSERT_EQ(standins_open(st, error), 0) << error;
+    ASSERT_TRUE(t.start()) << t.log_text();
+    size_t mark = t.log_text().size();
+    udp_peer tool("127.0.0.1", 0);
+    const std::vector<uint8_t> msg = {0x01, 0x04, 0x00, 0x08, 0x00, 0x00, 0x00, 0x03};
+    ASSERT_TRUE(tool.send_to(msg));
+    ASSERT_TRUE(eventually([&] { return standins_poll(st, 100) > 0 || !st.received.empty(); }, 3000));
+    ASSERT_EQ(st.received.size(), 1u);
+    EXPECT_EQ(st.received[0].first, standin_kind::mapqosd);
+    EXPECT_EQ(st.received[0].second, msg) << "the whole datagram, header included";
+    // Mask 3 now lets switch-link traces through.
+    tool.send_to({0x01, 0x03, 0x00, 0x04});
+    EXPECT_TRUE(t.wait_log("Received UDP Message", 3000, mark));
+    standins_close(st);
+}
+
+TEST(LocalControl, DebugLoginFromTheSwitch) {
+    twin t;
+    swsim sw;
+    sw.print = [](const std::string&) {};
+    std::string error;
+    ASSERT_EQ(swsim_open(sw, swsim_options{}, error), 0) << error;
+    ASSERT_TRUE(t.start()) << t.log_text();
+    ASSERT_EQ(swsim_establish(sw, 12000, error), 0) << error;
+    const std::vector<uint8_t> own_mac = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
+    const std::vector<uint8_t> other_mac = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x51};
+
+    // A foreign MAC stores nothing.
+    size_t mark = t.log_text().size();
+    ASSERT_EQ(swsim_send(sw, debug_login({elem(0x4001, {1}), elem(33, other_mac),
+                                          elem(0x4002, password("intruder"))})), 0);
+    // Status and password from the switch, with the AP's own MAC.
+    ASSERT_EQ(swsim_send(sw, debug_login({elem(33, own_mac), elem(0x4001, {1}),
+                                          elem(0x4002, password("letmein"))})), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    t.stop();
+    EXPECT_EQ(db_value(t.root, "telnet", "status"), "up");
+    EXPECT_EQ(db_value(t.root, "ssh", "status"), "up");
+    EXPECT_EQ(db_value(t.root, "system", "password"), "letmein");
+    EXPECT_EQ(t.log_text().find("intruder", mark), std::string::npos);
+    swsim_close(sw);
+}
+
+TEST(LocalControl, DebugLoginOfFortyOneBytesWithAnUnknownElement) {
+    twin t;
+    t.set("system", nullptr, "password", "before");
+    swsim sw;
+    sw.print = [](const std::string&) {};
+    std::string error;
+    ASSERT_EQ(swsim_open(sw, swsim_options{}, error), 0) << error;
+    ASSERT_TRUE(t.start()) << t.log_text();
+    ASSERT_EQ(swsim_establish(sw, 12000, error), 0) << error;
+    // 4 header + 5 status + 36 unknown = 45 bytes: a 41-byte body.
+    auto msg = debug_login({elem(0x4001, {0}), elem(0x4003, std::vector<uint8_t>(32, 0x41))});
+    ASSERT_EQ(msg.size() - 4, 41u);
+    size_t mark = t.log_text().size();
+    ASSERT_EQ(swsim_send(sw, msg), 0);
+    EXPECT_TRUE(t.wait_log("AP received Debug Login msg with invalid IE", 3000, mark));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    t.stop();
+    EXPECT_EQ(db_value(t.root, "telnet", "status"), "down") << "status 0 applied";
+    EXPECT_EQ(db_value(t.root, "system", "password"), "") << "an empty password is stored";
+    swsim_close(sw);
+}
+
+TEST(LocalControl, DemoScenarioRunsStartToEnd) {
+    std::string out = run("cd " + std::string(MAPD_SOURCE_DIR) + " && BIN=" + MAPD_BIN_DIR +
+                          " DURATION=12 WORK=" + MAPD_BIN_DIR + "/../demo-test bash scripts/demo");
+    EXPECT_NE(out.find("[exit 0]"), std::string::npos) << out;
+    const char* in_order[] = {"step 1/5: print the switch polls the AP", "sent SWITCH_DISCOVER",
+                              "TLS up:", "SWITCH_AP_IDENTIFICATION (21)", "SWITCH_AP_AUTH_SUCCEED",
+                              "step 3/5: keepalive 5", "SWITCH_KEEPALIVE_ACK", "5 of 5 steps ok",
+                              "demo:   managed mode reached: yes"};
+    size_t at = 0;
+    for (const char* s : in_order) {
+        size_t p = out.find(s, at);
+        ASSERT_NE(p, std::string::npos) << "missing or out of order: " << s << "\n" << out;
+        at = p;
+    }
+}
