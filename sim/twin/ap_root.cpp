@@ -177,6 +177,11 @@ int ap_root_build(const std::string& root_text, const ap_root_options& opts, std
         ok = ok && write_file(root / t.path, std::string("#!/bin/sh\n") + t.body, 0755);
     }
     ok = ok && ap_root_write_counters(root_text, 0, opts.bss_max) == 0;
+    if (ok && !opts.reg_domains.empty()) {
+        fs::copy_file(opts.reg_domains, root / "etc/reg_domains.conf",
+                      fs::copy_options::overwrite_existing, ec);
+        ok = !ec;
+    }
     if (!ok) {
         error = "cannot write the files of " + root_text;
         return -1;

@@ -11,6 +11,8 @@
 struct ap_root_options {
     // Plain-text factory configuration loaded into the database.
     std::string factory_config;
+    // The regulatory table installed as "/etc/reg_domains.conf".
+    std::string reg_domains = MAPD_TWIN_REG_DOMAINS;
     // true: "proc/uptime" is a plain file the caller rewrites (ap_root_clock_set);
     // false: a link to the host's uptime.
     bool manual_clock = true;
