@@ -1,5 +1,7 @@
 #include "swsim/scenario.hpp"
 
+#include "swsim/config_msg.hpp"
+
 #include <arpa/inet.h>
 
 #include <chrono>
@@ -24,6 +26,7 @@ constexpr verb_rule kVerbs[] = {
     {"establish", 0, 0}, {"keepalive", 1, 1}, {"wait", 1, 1},   {"silence", 1, 1},
     {"expect", 1, 2},    {"send", 1, 4096},   {"debug-login", 1, 2}, {"relink", 1, 1},
     {"close", 0, 0},     {"drop", 0, 0},      {"discover", 0, 0},  {"print", 0, 4096},
+    {"config", 0, 100000},
 };
 
 double now_s() {
@@ -148,6 +151,15 @@ struct runner {
             swsim_drop(s);
             return true;
         }
+        if (st.verb == "config") {
+            std::vector<uint8_t> msg;
+            std::string error;
+            if (swsim_config_build(st.args, msg, error) != 0) {
+                say("  failed: " + error);
+                return false;
+            }
+            return swsim_send(s, msg) == 0;
+        }
         if (st.verb == "discover") return swsim_send_discover(s) == 0;
         if (st.verb == "print") {
             std::string text;
@@ -175,6 +187,33 @@ int swsim_scenario_parse(const std::string& text, swsim_scenario& sc, std::strin
         st.line = n;
         if (!(words >> st.verb)) continue;
         for (std::string w; words >> w;) st.args.push_back(w);
+        if (st.verb == "config") {
+            // A block: every line up to "end" is one configuration line.
+            if (!st.args.empty()) {
+                error = "line " + std::to_string(n) + ": config takes its lines below it";
+                return -1;
+            }
+            bool ended = false;
+            while (std::getline(in, line)) {
+                ++n;
+                size_t h = line.find('#');
+                if (h != std::string::npos) line.resize(h);
+                std::istringstream lw(line);
+                std::string first;
+                if (!(lw >> first)) continue;
+                if (first == "end") {
+                    ended = true;
+                    break;
+                }
+                st.args.push_back(line);
+            }
+            if (!ended) {
+                error = "line " + std::to_string(st.line) + ": config block without end";
+                return -1;
+            }
+            sc.steps.push_back(std::move(st));
+            continue;
+        }
         const verb_rule* rule = nullptr;
         for (const auto& r : kVerbs) {
             if (st.verb == r.verb) rule = &r;
@@ -221,7 +260,11 @@ int swsim_scenario_run(swsim& s, const swsim_scenario& sc, int& keepalive_interv
     for (const auto& st : sc.steps) {
         ++i;
         std::string text = st.verb;
-        for (const auto& w : st.args) text += " " + w;
+        if (st.verb == "config") {
+            text += " (" + std::to_string(st.args.size()) + " lines)";
+        } else {
+            for (const auto& w : st.args) text += " " + w;
+        }
         r.say("step " + std::to_string(i) + "/" + std::to_string(sc.steps.size()) + ": " + text);
         bool ok = r.run(st);
         r.say(std::string("step ") + std::to_string(i) + (ok ? ": ok" : ": FAILED"));

@@ -12,6 +12,10 @@
 //   close | drop                end the TLS connection in order / abruptly
 //   discover                    one discover message over UDP
 //   print TEXT                  a line in the account
+//   config                      one configuration message from the lines below,
+//     radio 1 channel=36          up to "end" (see config_msg.hpp for the lines)
+//     vap 1 0 ssid=corp security=wpa-personal key=secret-key
+//   end
 #pragma once
 
 #include <string>

@@ -341,6 +341,11 @@ std::string swsim_decode(const std::vector<uint8_t>& msg) {
                 out += ": from " + std::string(ip_addr_to_string(wire_load_be32(e.value.data() + 13)));
             }
         }
+    } else if (type == SWITCH_CONFIG_STATUS && msg.size() >= 9) {
+        out += msg[8] == 1 ? ": success" : ": status " + std::to_string(msg[8]);
+        if (msg.size() >= 83) {
+            out += " \"" + field_text(std::span<const uint8_t>(msg.data() + 19, 64)) + "\"";
+        }
     } else if (type == SWITCH_KEEPALIVE && msg.size() >= 12) {
         out += ": interval " + std::to_string(wire_load_be32(msg.data() + 8));
     }

@@ -15,6 +15,18 @@ static constexpr char map_log_module[] = "map_cs";
 // VAPs per radio when the switch connection record has no BSS maximum.
 constexpr int kDefaultVaps = 4;
 
+// The radio record sees its VAP records and their count.
+void link_vap_records(map_cs* cs, int radio_index) {
+    map_cs_radio_vaps& r = cs->vaps[radio_index];
+    cs->radio[radio_index].num_vaps = static_cast<uint8_t>(r.num_vaps);
+    cs->radio[radio_index].vap_config = r.vap_config.get();
+}
+
+void vap_identity_set(map_vap_config& vap, int radio_index, int vap_id) {
+    vap.radio_id = static_cast<uint32_t>(radio_index + 1);
+    vap.vap_id = static_cast<uint8_t>(vap_id);
+}
+
 }  // namespace
 
 void map_cs_mac_add(const uint8_t* base, uint32_t n, uint8_t* out) {
@@ -46,10 +58,17 @@ int map_cs_init(map_control_block* cb) {
         r.vap_mac.reset(new (std::nothrow) map_cs_mac[num_vaps]{});
         r.aux1.reset(new (std::nothrow) uint8_t[num_vaps * MAP_CS_VAP_AUX1_LEN]{});
         r.aux2.reset(new (std::nothrow) uint8_t[num_vaps * MAP_CS_VAP_AUX2_LEN]{});
-        if (!r.vap_mac || !r.aux1 || !r.aux2) {
+        r.vap_config.reset(new (std::nothrow) map_vap_config[num_vaps]{});
+        if (!r.vap_mac || !r.aux1 || !r.aux2 || !r.vap_config) {
             MAP_ERROR("Unable to allocate memory");
             delete cs;
             return -1;
+        }
+    }
+    for (int i = 0; i < MAP_CS_NUM_RADIOS; ++i) {
+        link_vap_records(cs, i);
+        for (int v = 0; v < cs->vaps[i].num_vaps; ++v) {
+            vap_identity_set(cs->vaps[i].vap_config[v], i, v);
         }
     }
     map_global_dont_disable_ssh_session = 0;
@@ -78,7 +97,21 @@ void map_cs_config_data_clear(map_cs* cs) {
     cs->radius_accounting = 0;
     cs->global_cltqos_mode = 0;
     cs->global_changed = 0;
-    for (auto& r : cs->radio) r = map_radio_config{};
+    for (int i = 0; i < MAP_CS_NUM_RADIOS; ++i) {
+        cs->radio[i] = map_radio_config{};
+        link_vap_records(cs, i);
+        for (int v = 0; v < cs->vaps[i].num_vaps && cs->vaps[i].vap_config; ++v) {
+            map_vap_config& vap = cs->vaps[i].vap_config[v];
+            // The captive-portal settings mirror the kernel's portal state,
+            // which a cleared configuration does not touch.
+            const map_vap_cp cp = vap.cp;
+            const uint32_t cp_mask = vap.cp_mask;
+            vap = map_vap_config{};
+            vap_identity_set(vap, i, v);
+            vap.cp = cp;
+            vap.cp_mask = cp_mask;
+        }
+    }
     memset(cs->country, 0, sizeof cs->country);
     cs->country_changed = 0;
     cs->tunnel_mtu = 0;
@@ -100,4 +133,19 @@ int map_cs_get_vap_info_vap_mac_list(map_cs* cs, const uint8_t* mac, int* radio_
         }
     }
     return -1;
+}
+
+map_vap_config* map_cs_get_vap_config(map_cs* cs, int radio_id, int vap_id) {
+    if (cs == nullptr || radio_id < 1 || radio_id > MAP_CS_NUM_RADIOS) {
+        return nullptr;
+    }
+    const map_cs_radio_vaps& r = cs->vaps[radio_id - 1];
+    if (!r.vap_config) {
+        MAP_ERROR("ERROR: radio id %d, vap id %d : no VAP config data", radio_id, vap_id);
+        return nullptr;
+    }
+    if (vap_id < 0 || vap_id >= r.num_vaps) {
+        return nullptr;
+    }
+    return &r.vap_config[vap_id];
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "config/map_radio_config.hpp"
+#include "config/map_vap_config.hpp"
 
 struct map_control_block;
 
@@ -28,6 +29,9 @@ struct map_cs_radio_vaps {
     std::unique_ptr<map_cs_mac[]> vap_mac;
     std::unique_ptr<uint8_t[]> aux1;  // MAP_CS_VAP_AUX1_LEN bytes per VAP
     std::unique_ptr<uint8_t[]> aux2;  // MAP_CS_VAP_AUX2_LEN bytes per VAP
+    // One configuration record per VAP, indexed by VAP id; the radio's
+    // configuration record points at the same array.
+    std::unique_ptr<map_vap_config[]> vap_config;
 };
 
 struct map_cs {
@@ -60,9 +64,17 @@ struct map_cs {
 
 int map_cs_init(map_control_block* cb);
 int map_cs_deinit(map_cs* cs);
+// Clears the configuration data: global data, radio records, country and
+// MTU, and the configuration values of every VAP record (each keeps its radio
+// id, VAP id and captive-portal settings), so that the next sequence writes
+// everything again.
 void map_cs_config_data_clear(map_cs* cs);
 // Finds a VAP by its MAC; the out values are zeroed first.  0 or -1.
 int map_cs_get_vap_info_vap_mac_list(map_cs* cs, const uint8_t* mac, int* radio_index,
                                      int* vap_index);
+// The configuration record of VAP `vap_id` (from 0) of radio `radio_id` (1 or
+// 2); null for an id out of range or a radio without records (the last is
+// logged).
+map_vap_config* map_cs_get_vap_config(map_cs* cs, int radio_id, int vap_id);
 // Adds `n` to a MAC taken as one 48-bit big-endian number.
 void map_cs_mac_add(const uint8_t* base, uint32_t n, uint8_t* out);

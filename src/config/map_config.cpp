@@ -12,6 +12,7 @@
 #include "core/map_log.hpp"
 #include "platform/platform.hpp"
 #include "switch/switch_comm.hpp"
+#include "wire/map_text.hpp"
 #include "wire/wire.hpp"
 
 namespace {
@@ -252,4 +253,26 @@ int map_ap_provision_params_load_static_config(map_control_block* cb) {
     }
     cb->provision = p;
     return 0;
+}
+
+void map_ap_provisioning_cmd_msg_print(const map_ap_provision_params* p) {
+    if (p == nullptr) {
+        MAP_ERROR("Incorrect input parameter");
+        return;
+    }
+    auto addr = [](uint8_t v6, const uint8_t* a) {
+        static char text[64];
+        snprintf(text, sizeof text, "%s",
+                 v6 ? ipv6_addr_to_string(a) : ip_addr_to_string(map_provision_ipv4(a)));
+        return text;
+    };
+    MAP_TRACE(MAP_TRACE_PROVISION, " AP provisioning parameters:");
+    MAP_TRACE(MAP_TRACE_PROVISION, "  switch address: %s", addr(p->switch_is_ipv6, p->switch_addr));
+    MAP_TRACE(MAP_TRACE_PROVISION, "  AP MAC address: %s", mac_to_string(p->ap_mac));
+    MAP_TRACE(MAP_TRACE_PROVISION, "  primary switch: %s", addr(p->primary_is_ipv6, p->primary_addr));
+    MAP_TRACE(MAP_TRACE_PROVISION, "  backup switch: %s", addr(p->backup_is_ipv6, p->backup_addr));
+    MAP_TRACE(MAP_TRACE_PROVISION, "  mutual-auth: %u, reprovision-unmanaged-mode: %u, data-valid: %u",
+              p->mutual_auth, p->reprovision_unmanaged, p->data_valid);
+    MAP_TRACE(MAP_TRACE_PROVISION, "  primary certificate: %zu bytes, backup certificate: %zu bytes",
+              strnlen(p->primary_cert, MAP_SW_CERT_LEN), strnlen(p->backup_cert, MAP_SW_CERT_LEN));
 }

@@ -15,4 +15,6 @@ int map_reload_dhcp_config(map_control_block* cb);  // always 0
 int map_ap_provision_params_load_static_config(map_control_block* cb);
 int map_dman_lsql_get_ap_provision_params(map_ap_provision_params* out);
 int map_get_ap_provision_sw_certificates(map_ap_provision_params* p);
+// Prints provisioning parameters at trace level 0x20000.
+void map_ap_provisioning_cmd_msg_print(const map_ap_provision_params* p);
 int map_config_switch_address_set(map_control_block* cb, int slot, const char* text, int from_dhcp);

@@ -23,6 +23,20 @@ inline constexpr int32_t MAP_RADIO_MODE_MAX = 6;
 // Rate bits: bit 0 "1", 1 "2", 2 "5.5", 3 "6", 4 "9", 5 "11", 6 "12", 7 "18",
 // 8 "24", 9 "36", 10 "48", 11 "54", 12 "72", 13 "96", 14 "108" (Mbit/s).
 inline constexpr int MAP_RADIO_RATE_BITS = 15;
+inline constexpr const char* map_radio_rate_text[MAP_RADIO_RATE_BITS] = {
+    "1", "2", "5.5", "6", "9", "11", "12", "18", "24", "36", "48", "54", "72", "96", "108"};
+
+// The "mode" text of a mode number; a number outside 1 to 6 is taken as 1.
+inline const char* map_radio_mode_text(int32_t mode_number) {
+    static constexpr const char* text[] = {"a", "bg", "a-n", "bg-n", "n-only-a", "n-only-g"};
+    if (mode_number < MAP_RADIO_MODE_MIN || mode_number > MAP_RADIO_MODE_MAX) {
+        mode_number = MAP_RADIO_MODE_MIN;
+    }
+    return text[mode_number - MAP_RADIO_MODE_MIN];
+}
+
+// Maximum stations of a radio: larger values are cut to this.
+inline constexpr int32_t MAP_RADIO_MAX_STATIONS = 200;
 
 struct map_vap_config;  // one per VAP of a radio
 

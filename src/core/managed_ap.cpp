@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 #include <signal.h>
 #include <sys/select.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -129,6 +130,16 @@ void map_watchdog_pop(int) {
     MAP_TRACE(MAP_TRACE_ALWAYS, "Wireless Switch Communications Timeout. Rebooting the system...\n");
     MAP_ERROR("Wireless Switch Communications Timeout. Rebooting The system...");
     map_platform_system("init -r");
+}
+
+void mapd_service_sig_child(int) {
+    // Never blocks: a child that is still running is reaped by a later signal.
+    int saved = errno;
+    int status = 0;
+    while (waitpid(-1, &status, WNOHANG) > 0) {
+        MAP_INFO("mapd child process exited.");
+    }
+    errno = saved;
 }
 
 int map_init_watchdog_timer(map_control_block* cb) {

@@ -28,6 +28,8 @@ int map_init_sub_components(map_control_block* cb);
 int map_deinit_sub_components(map_control_block* cb);
 int map_init_watchdog_timer(map_control_block* cb);
 void map_watchdog_pop(int sig);
+// SIGCHLD: reaps the daemon's children.
+void mapd_service_sig_child(int sig);
 int map_main_loop(map_control_block* cb);
 // Whole seconds since boot from "/proc/uptime"; 0 when unreadable.
 uint32_t map_get_uptime();

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "commands/map_cs.hpp"
+#include "commands/map_cs_config.hpp"
 #include "config/map_config.hpp"
 #include "config/map_dman_lsql.hpp"
 #include "core/map_log.hpp"
@@ -93,6 +94,30 @@ int udp_dont_disable_ssh(const dispatch_ctx&) {
     return 0;
 }
 
+int udp_config_dump(const dispatch_ctx& c) {
+    map_cs_process_debug_dump_config_pkt(c.cb->cs);
+    return 0;
+}
+
+int udp_post_conf_report(const dispatch_ctx& c) {
+    map_cs_handle_process_post_conf_notification(c.cb, c.body, c.body_len);
+    return 0;
+}
+
+int udp_provisioning_dump(const dispatch_ctx&) {
+    map_ap_provision_params p{};
+    if (map_dman_lsql_get_ap_provision_params(&p) != 0) {
+        MAP_ERROR("Error in populating AP provisioning configuration");
+        return -1;
+    }
+    if (map_get_ap_provision_sw_certificates(&p) != 0) {
+        MAP_ERROR("Error in reading primary and backup switch certificates\n");
+        return -1;
+    }
+    map_ap_provisioning_cmd_msg_print(&p);
+    return 0;
+}
+
 int udp_discovered_dump(const dispatch_ctx& c) {
     map_switch_comm_discover_ip_addr_dump(c.rec);
     return 0;
@@ -105,7 +130,10 @@ constexpr dispatch_row kUdpRows[] = {
     {DEBUG_MSG, udp_debug},
     {DEBUG_SET_TRACE, udp_set_trace},
     {DEBUG_DONT_DISABLE_SSH_SESSION, udp_dont_disable_ssh},
+    {DEBUG_CS_DUMP, udp_config_dump},
+    {MAP_CS_POST_CONF_STATUS_NOTIFY_MSG_ID, udp_post_conf_report},
     {DISCOVER_IP_ADDR_DUMP, udp_discovered_dump},
+    {AP_PROVISION_PARAMS_PRINT, udp_provisioning_dump},
 };
 
 // ---- TLS ------------------------------------------------------------------------
@@ -117,6 +145,11 @@ int tls_keepalive(const dispatch_ctx& c) {
 
 int tls_relink(const dispatch_ctx& c) {
     map_switch_comm_process_relink_pkt(c.rec, c.body, c.body_len, &c.cb->provision);
+    return 0;
+}
+
+int tls_config(const dispatch_ctx& c) {
+    map_cs_process_config_pkt(c.cb->cs, c.body, c.body_len);
     return 0;
 }
 
@@ -138,6 +171,7 @@ int tls_debug_login(const dispatch_ctx& c) {
 constexpr dispatch_row kTlsRows[] = {
     {SWITCH_KEEPALIVE, tls_keepalive},
     {SWITCH_RELINK, tls_relink},
+    {SWITCH_CONFIG, tls_config},
     {SWITCH_AP_AUTH_REQ, tls_auth_req},
     {SWITCH_AP_AUTH_SUCCEED, tls_auth_succeed},
     {SWITCH_DEBUG_LOGIN, tls_debug_login},

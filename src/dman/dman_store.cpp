@@ -86,6 +86,7 @@ struct connection {
 
 connection g_conn;
 unsigned g_fail_commit_in = 0;
+unsigned long g_commits = 0;  // committed write transactions of this process
 
 // Resets a statement when the scope that used it ends.
 struct stmt_use {
@@ -358,8 +359,11 @@ int dman_store_commit(std::string& error) {
         run(kRollback, ignored, "rollback failed");
         return -1;
     }
+    ++g_commits;
     return 0;
 }
+
+unsigned long dman_store_commit_count() { return g_commits; }
 
 void dman_store_rollback() {
     if (g_conn.depth == 0 || g_conn.db == nullptr || g_conn.pid != getpid()) {

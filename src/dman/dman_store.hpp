@@ -87,3 +87,6 @@ int dman_store_save_startup(std::string& error);
 int dman_store_close();
 // Makes the nth next commit fail (tests); 0 clears.
 void dman_store_fail_nth_commit(unsigned nth);
+
+// Write transactions this process has committed (figures and tests).
+unsigned long dman_store_commit_count();

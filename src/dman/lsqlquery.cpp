@@ -576,3 +576,5 @@ int lsqlquery_close(void) {
 void lsqlquery_fail_nth_write(unsigned nth) {
     dman_store_fail_nth_commit(nth);
 }
+
+unsigned long lsqlquery_commit_count(void) { return dman_store_commit_count(); }

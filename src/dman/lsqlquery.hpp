@@ -99,3 +99,5 @@ int lsqlquery_close(void);
 // Tests: makes the `nth` next database write (one committed transaction) fail
 // as if the database had refused it; 1 = the very next one, 0 clears.
 void lsqlquery_fail_nth_write(unsigned nth);
+// Write transactions this process has committed so far (figures, tests).
+unsigned long lsqlquery_commit_count(void);

@@ -420,3 +420,17 @@ int map_switch_comm_check_timeout(map_switch_comm* rec, uint32_t elapsed,
     }
     return 0;
 }
+
+int map_udp_send_msg(const uint8_t* msg, size_t length) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(map_switch_comm_ip_udp_port_get());
+    ssize_t n = sendto(fd, msg, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    close(fd);
+    return static_cast<int>(n);
+}

@@ -170,6 +170,10 @@ map_provision_wire map_provision_wire_fields(const map_ap_provision_params* prov
 // Sends one datagram from the UDP socket to `ip` at the UDP port; 0 or -1.
 int map_switch_comm_udp_send(map_switch_comm* rec, uint32_t ip, const uint8_t* buf, size_t len);
 
+// Sends a datagram to the daemon's own UDP port on 127.0.0.1 (the reports of
+// its children); the count sent or -1.
+int map_udp_send_msg(const uint8_t* msg, size_t length);
+
 // ---- discovery -----------------------------------------------------------------
 struct map_discover_summary {
     uint8_t device_type;

@@ -1,0 +1,93 @@
+// Handlers of the radio and VAP elements of a configuration message.  They
+// fill the radio and VAP configuration records of the config/status
+// component and raise the changed flags of what differs from the stored
+// values; the stop element later writes the changed groups to the
+// configuration database.
+//
+// Every handler has the same signature so that the element walk can keep them
+// in one table:
+//   value      the element's value bytes;
+//   remaining  bytes left from the value on; on success the handler takes its
+//              size off, after a size, length or state error it sets 0 (which
+//              ends the walk); after a content error (a radio id other than
+//              1 or 2, an unknown VAP) it leaves it alone;
+//   elem_len   the length the element header gives.
+// Each returns 0 or -1.  No handler reads past `size` bytes of `value`, and
+// none reads at all unless the element length is exactly its size and that
+// many bytes remain.
+#pragma once
+
+#include <cstdint>
+
+struct map_cs;
+
+using map_cs_elem_handler = int (*)(map_cs* cs, const uint8_t* value, int* remaining,
+                                    uint16_t elem_len);
+
+// Element codes and exact value sizes.
+inline constexpr uint16_t MAP_CS_ELEM_RADIO_CONFIG = 0x2004;
+inline constexpr int MAP_CS_RADIO_CONFIG_LEN = 146;
+inline constexpr uint16_t MAP_CS_ELEM_VAP_CONFIG = 0x2005;
+inline constexpr int MAP_CS_VAP_CONFIG_LEN = 279;
+inline constexpr uint16_t MAP_CS_ELEM_QOS_CONFIG = 0x2006;
+inline constexpr int MAP_CS_QOS_CONFIG_LEN = 129;
+inline constexpr uint16_t MAP_CS_ELEM_VAP_CONFIG_2 = 0x2008;
+inline constexpr int MAP_CS_VAP_CONFIG_2_LEN = 4;
+inline constexpr uint16_t MAP_CS_ELEM_STATION_ISOLATION = 0x2013;
+inline constexpr int MAP_CS_STATION_ISOLATION_LEN = 2;
+inline constexpr uint16_t MAP_CS_ELEM_VAP_REDIRECT = 0x2014;
+inline constexpr int MAP_CS_VAP_REDIRECT_LEN = 135;
+inline constexpr uint16_t MAP_CS_ELEM_VAP_CLIENT_QOS = 0x2015;
+inline constexpr int MAP_CS_VAP_CLIENT_QOS_LEN = 139;
+inline constexpr uint16_t MAP_CS_ELEM_RADIO_STBC = 0x2016;
+inline constexpr int MAP_CS_RADIO_STBC_LEN = 2;
+inline constexpr uint16_t MAP_CS_ELEM_RADIO_TSPEC_ACM = 0x2017;
+inline constexpr int MAP_CS_RADIO_TSPEC_ACM_LEN = 15;
+inline constexpr uint16_t MAP_CS_ELEM_RADIO_RRM_MODE = 0x2040;
+inline constexpr int MAP_CS_RADIO_RRM_MODE_LEN = 2;
+
+// Radio elements (all need an open configuration sequence).
+int map_cs_handler_process_radio_config(map_cs* cs, const uint8_t* value, int* remaining,
+                                        uint16_t elem_len);
+int map_cs_handler_process_qos_config(map_cs* cs, const uint8_t* value, int* remaining,
+                                      uint16_t elem_len);
+int map_cs_handler_process_station_isolation_config(map_cs* cs, const uint8_t* value,
+                                                    int* remaining, uint16_t elem_len);
+int map_cs_handler_process_radio_stbc_config(map_cs* cs, const uint8_t* value, int* remaining,
+                                             uint16_t elem_len);
+int map_cs_handler_process_radio_tspec_acm_config(map_cs* cs, const uint8_t* value, int* remaining,
+                                                  uint16_t elem_len);
+int map_cs_handler_process_radio_rrm_mode_config(map_cs* cs, const uint8_t* value, int* remaining,
+                                                 uint16_t elem_len);
+
+// VAP elements (all need an open configuration sequence).
+int map_cs_handler_process_vap_config(map_cs* cs, const uint8_t* value, int* remaining,
+                                      uint16_t elem_len);
+int map_cs_handler_process_vap_config_2(map_cs* cs, const uint8_t* value, int* remaining,
+                                        uint16_t elem_len);
+int map_cs_handler_process_vap_redirect_config(map_cs* cs, const uint8_t* value, int* remaining,
+                                               uint16_t elem_len);
+int map_cs_handler_process_vap_client_qos_config(map_cs* cs, const uint8_t* value, int* remaining,
+                                                 uint16_t elem_len);
+
+// ---- shared by the handler files ------------------------------------------------
+
+// Checks that the element length is exactly `size`, that `size` bytes remain
+// and, when `needs_open`, that the sequence is open.  Otherwise logs
+// `error_text`, sets *remaining to 0 and returns false.
+bool map_cs_elem_check(const map_cs* cs, const uint8_t* value, int* remaining, uint16_t elem_len,
+                       int size, bool needs_open, const char* error_text);
+
+// Stores `value` into `field`; true when it differed.
+template <typename T>
+inline bool map_cs_elem_update(T& field, T value) {
+    if (field == value) {
+        return false;
+    }
+    field = value;
+    return true;
+}
+
+// Stores the text `value` (cut to the field, always terminated) into the
+// character field of `size` bytes; true when the stored text differed.
+bool map_cs_elem_update_text(char* field, int size, const char* value);
