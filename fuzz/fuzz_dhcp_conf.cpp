@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 
 #include "config/map_config.hpp"
@@ -17,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char root[] = "/tmp/mapd-fuzz-dhcp-XXXXXX";
     static map_control_block* cb = [] {
         if (mkdtemp(root) == nullptr) abort();
+        atexit([] { std::filesystem::remove_all(root); });
         char tmp[sizeof root + 8];
         snprintf(tmp, sizeof tmp, "%s/tmp", root);
         mkdir(tmp, 0755);

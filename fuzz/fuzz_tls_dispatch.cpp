@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "core/managed_ap.hpp"
 #include "core/map_handler.hpp"
@@ -17,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char root[] = "/tmp/mapd-fuzz-tls-XXXXXX";
     static map_control_block* cb = [] {
         if (mkdtemp(root) == nullptr) abort();
+        atexit([] { std::filesystem::remove_all(root); });
         map_platform_set_root(root);
         auto* c = new map_control_block{};
         c->managed_mode = 1;

@@ -3,7 +3,10 @@
 // reports, and the switch gets the configuration status.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -11,6 +14,7 @@
 #include "e2e/twin_fixture.hpp"
 #include "swsim/config_msg.hpp"
 #include "swsim/swsim.hpp"
+#include "twin/standins.hpp"
 #include "wire/wire.hpp"
 
 using namespace mapd_e2e;
@@ -134,4 +138,49 @@ TEST_F(Config, RadioElementOutsideASequenceIsRefused) {
     size_t mark = t.log_text().size();
     ASSERT_EQ(swsim_send(sw, msg), 0);
     EXPECT_TRUE(t.wait_log("ERROR: Received incorrect Radio Config pkt", 3000, mark)) << t.log_text().substr(mark);
+}
+
+TEST_F(Config, FailedApplyIsReportedWithEightyThreeBytes) {
+    auto status = configure({"country ZZ", "radio 1 channel=36"});
+    ASSERT_EQ(status.size(), 83u) << t.log_text();
+    EXPECT_EQ(wire_load_be16(status.data() + 2), 83);
+    const std::vector<uint8_t> head = {0x00, 0x05, 0x00, 0x53, 0x20, 0x10, 0x00, 0x01, 0x03,
+                                       0x20, 0x11, 0x00, 0x02, 0x00, 0x00, 0x20, 0x12, 0x00, 0x40};
+    EXPECT_EQ(std::vector<uint8_t>(status.begin(), status.begin() + 19), head);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(status.data() + 19)), "Invalid country code");
+    EXPECT_TRUE(t.wait_log("Sent Config Status.-FAILED", 2000));
+    // The sequence is idle again: a new one is taken.
+    auto again = configure({"radio 1 channel=40"});
+    EXPECT_EQ(again.size(), 9u);
+}
+
+TEST_F(Config, HostapdHearsTheSupportedChannelsAndTheDetectionVlan) {
+    standins st;
+    st.keep = true;
+    std::string error;
+    ASSERT_EQ(standins_open(st, error), 0) << error;
+    // hostapd "runs": ps lists it and apicli answers while this pid lives.
+    t.write("/var/run/hostapd.pid", std::to_string(getpid()) + "\n");
+    auto status = configure({"radio 1 channel=36"});
+    ASSERT_EQ(status.size(), 9u) << t.log_text();
+    EXPECT_TRUE(t.wait_log("hostapd PING succeeded", 2000));
+    std::vector<uint8_t> vlan = {0x00, 0x04, 0x00, 0x0a, 0x21, 0x08, 0x00, 0x02, 0x00, 0x2a};
+    ASSERT_EQ(swsim_send(sw, vlan), 0);
+    std::vector<std::vector<uint8_t>> to_hostapd;
+    eventually([&] {
+        standins_poll(st, 100);
+        to_hostapd.clear();
+        for (auto& [who, m] : st.received) {
+            if (who == standin_kind::hostapd) to_hostapd.push_back(m);
+        }
+        return to_hostapd.size() >= 2;
+    }, 3000);
+    ASSERT_EQ(to_hostapd.size(), 2u);
+    EXPECT_EQ(to_hostapd[0], std::vector<uint8_t>{7}) << "the supported-channels request";
+    ASSERT_EQ(to_hostapd[1].size(), 4u);
+    EXPECT_EQ(to_hostapd[1][0], 23);
+    uint16_t v = 0;
+    memcpy(&v, to_hostapd[1].data() + 2, 2);
+    EXPECT_EQ(v, 42) << "host order between the two daemons";
+    standins_close(st);
 }

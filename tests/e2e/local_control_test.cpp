@@ -168,12 +168,14 @@ TEST(LocalControl, DebugLoginOfFortyOneBytesWithAnUnknownElement) {
 
 TEST(LocalControl, DemoScenarioRunsStartToEnd) {
     std::string out = run("cd " + std::string(MAPD_SOURCE_DIR) + " && BIN=" + MAPD_BIN_DIR +
-                          " DURATION=12 WORK=" + MAPD_BIN_DIR + "/../demo-test bash scripts/demo");
+                          " DURATION=16 WORK=" + MAPD_BIN_DIR + "/../demo-test bash scripts/demo");
     EXPECT_NE(out.find("[exit 0]"), std::string::npos) << out;
-    const char* in_order[] = {"step 1/5: print the switch polls the AP", "sent SWITCH_DISCOVER",
+    const char* in_order[] = {"step 1/8: print the switch polls the AP", "sent SWITCH_DISCOVER",
                               "TLS up:", "SWITCH_AP_IDENTIFICATION (21)", "SWITCH_AP_AUTH_SUCCEED",
-                              "step 3/5: keepalive 5", "SWITCH_KEEPALIVE_ACK", "5 of 5 steps ok",
-                              "demo:   managed mode reached: yes"};
+                              "step 3/8: keepalive 5", "SWITCH_KEEPALIVE_ACK",
+                              "step 5/8: config (8 lines)", "SWITCH_CONFIG_STATUS (5), 9 bytes: success",
+                              "8 of 8 steps ok", "demo:   managed mode reached: yes",
+                              "demo:   configuration status: success"};
     size_t at = 0;
     for (const char* s : in_order) {
         size_t p = out.find(s, at);
