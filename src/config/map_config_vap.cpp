@@ -35,83 +35,37 @@ void put_text(char (&field)[n], const char* text, size_t limit = n - 1) {
     snprintf(field, n, "%.*s", static_cast<int>(limit < n - 1 ? limit : n - 1), text);
 }
 
-const char* security_text(uint32_t mode) {
-    switch (mode) {
-        case MAP_VAP_SECURITY_PLAIN_TEXT:
-            return "plain-text";
-        case MAP_VAP_SECURITY_STATIC_WEP:
-            return "static-wep";
-        case MAP_VAP_SECURITY_DOT1X:
-            return "dot1x";
-        case MAP_VAP_SECURITY_WPA_PERSONAL:
-            return "wpa-personal";
-        case MAP_VAP_SECURITY_WPA_ENTERPRISE:
-            return "wpa-enterprise";
-        default:
-            return "";
+// Numbers of the VAP record and their property texts, both ways.
+struct code_text {
+    uint32_t code;
+    const char* text;
+};
+
+constexpr code_text kSecurity[] = {
+    {MAP_VAP_SECURITY_PLAIN_TEXT, "plain-text"},       {MAP_VAP_SECURITY_STATIC_WEP, "static-wep"},
+    {MAP_VAP_SECURITY_DOT1X, "dot1x"},                 {MAP_VAP_SECURITY_WPA_PERSONAL, "wpa-personal"},
+    {MAP_VAP_SECURITY_WPA_ENTERPRISE, "wpa-enterprise"},
+};
+constexpr code_text kRedirectMode[] = {
+    {MAP_VAP_REDIRECT_NONE, "none"}, {MAP_VAP_REDIRECT_HTTP, "http"}, {MAP_VAP_REDIRECT_IP, "ip"}};
+constexpr code_text kAclType[] = {
+    {MAP_VAP_ACL_IPV4, "ipv4"}, {MAP_VAP_ACL_MAC, "mac"}, {MAP_VAP_ACL_IPV6, "ipv6"}};
+constexpr code_text kMacAclAuth[] = {{1, "local"}, {2, "radius"}, {3, "disable"}};
+
+template <size_t n>
+const char* text_of(const code_text (&table)[n], uint32_t code, const char* otherwise) {
+    for (const auto& row : table) {
+        if (row.code == code) return row.text;
     }
+    return otherwise;
 }
 
-const char* redirect_mode_text(uint8_t mode) {
-    switch (mode) {
-        case MAP_VAP_REDIRECT_NONE:
-            return "none";
-        case MAP_VAP_REDIRECT_HTTP:
-            return "http";
-        case MAP_VAP_REDIRECT_IP:
-            return "ip";
-        default:
-            return "";
+template <size_t n>
+uint8_t code_of(const code_text (&table)[n], const char* text, uint8_t otherwise) {
+    for (const auto& row : table) {
+        if (strcmp(row.text, text) == 0) return static_cast<uint8_t>(row.code);
     }
-}
-
-uint8_t redirect_mode_number(const char* text) {
-    if (strcmp(text, "http") == 0) {
-        return MAP_VAP_REDIRECT_HTTP;
-    }
-    if (strcmp(text, "ip") == 0) {
-        return MAP_VAP_REDIRECT_IP;
-    }
-    return MAP_VAP_REDIRECT_NONE;
-}
-
-const char* acl_type_text(uint8_t type) {
-    switch (type) {
-        case MAP_VAP_ACL_IPV4:
-            return "ipv4";
-        case MAP_VAP_ACL_MAC:
-            return "mac";
-        case MAP_VAP_ACL_IPV6:
-            return "ipv6";
-        default:
-            return "none";
-    }
-}
-
-uint8_t acl_type_number(const char* text) {
-    if (strcmp(text, "ipv4") == 0) {
-        return MAP_VAP_ACL_IPV4;
-    }
-    if (strcmp(text, "mac") == 0) {
-        return MAP_VAP_ACL_MAC;
-    }
-    if (strcmp(text, "ipv6") == 0) {
-        return MAP_VAP_ACL_IPV6;
-    }
-    return 0;
-}
-
-const char* mac_acl_auth_text(uint8_t value) {
-    switch (value) {
-        case 1:
-            return "local";
-        case 2:
-            return "radius";
-        case 3:
-            return "disable";
-        default:
-            return "";
-    }
+    return otherwise;
 }
 
 // ---- "vap" -------------------------------------------------------------------
@@ -355,7 +309,7 @@ int map_dman_lsql_apply_vap_configuration(const map_vap_config* vap, const char*
     vap_values values{};
     values.status = vap->admin_mode;
     values.vlan_id = static_cast<int32_t>(vap->vlan_id);
-    put_text(values.redirect_mode, redirect_mode_text(vap->redirect_mode));
+    put_text(values.redirect_mode, text_of(kRedirectMode, vap->redirect_mode, ""));
     put_text(values.redirect_url, vap->redirect_url);
     return write_vap_row(*vap, radio_name, vap_desc, count_of(vap_desc), &values, "VAP", "VAP", "",
                          error, error_text);
@@ -372,8 +326,8 @@ int map_dman_lsql_apply_vap_cltqos_configuration(const map_vap_config* vap, cons
     values.qos_mode = vap->cltqos_mode;
     values.bwmax_down = vap->def_bwmax_down;
     values.bwmax_up = vap->def_bwmax_up;
-    put_text(values.acltype_down, acl_type_text(vap->def_acl_down.type));
-    put_text(values.acltype_up, acl_type_text(vap->def_acl_up.type));
+    put_text(values.acltype_down, text_of(kAclType, vap->def_acl_down.type, "none"));
+    put_text(values.acltype_up, text_of(kAclType, vap->def_acl_up.type, "none"));
     put_text(values.acl_down, vap->def_acl_down.name, MAP_VAP_QOS_NAME_LEN - 1);
     put_text(values.acl_up, vap->def_acl_up.name, MAP_VAP_QOS_NAME_LEN - 1);
     put_text(values.policy_down, vap->def_policy_down.name, MAP_VAP_QOS_NAME_LEN - 1);
@@ -400,7 +354,7 @@ int map_dman_lsql_apply_vap_interface_configuration(const map_vap_config* vap, c
     }
     interface_values values{};
     put_text(values.ssid, vap->ssid);
-    put_text(values.security, security_text(vap->security_mode));
+    put_text(values.security, text_of(kSecurity, vap->security_mode, ""));
     values.wep_key_length = vap->wep_key_length;
     values.wep_key_ascii = vap->wep_key_ascii;
     values.wep_default_key = vap->wep_default_key;
@@ -443,7 +397,7 @@ int map_dman_lsql_apply_vap_bss_configuration(const map_vap_config* vap, char** 
     values.wpa2_allowed = has_bit(vap->wpa_versions, MAP_VAP_WPA_SECOND);
     values.wpa_cipher_tkip = has_bit(vap->wpa_ciphers, MAP_VAP_WPA_FIRST);
     values.wpa_cipher_ccmp = has_bit(vap->wpa_ciphers, MAP_VAP_WPA_SECOND);
-    put_text(values.mac_acl_auth_type, mac_acl_auth_text(vap->mac_acl_auth));
+    put_text(values.mac_acl_auth_type, text_of(kMacAclAuth, vap->mac_acl_auth, ""));
     values.radius_accounting = vap->radius_accounting;
     values.rsn_preauth = vap->rsn_preauth;
     auth_flags(*vap, &values.open_auth, &values.shared_auth);
@@ -487,10 +441,10 @@ int map_dman_lsql_get_vap_configuration(int vap_index, int radio_index, map_vap_
     out->admin_mode = static_cast<uint8_t>(in.status);
     out->vlan_id = static_cast<uint32_t>(in.vlan_id);
     out->cltqos_mode = static_cast<uint8_t>(in.qos_mode);
-    out->redirect_mode = redirect_mode_number(in.redirect_mode);
+    out->redirect_mode = code_of(kRedirectMode, in.redirect_mode, MAP_VAP_REDIRECT_NONE);
     put_text(out->redirect_url, in.redirect_url);
-    out->def_acl_down.type = acl_type_number(in.acltype_down);
-    out->def_acl_up.type = acl_type_number(in.acltype_up);
+    out->def_acl_down.type = code_of(kAclType, in.acltype_down, 0);
+    out->def_acl_up.type = code_of(kAclType, in.acltype_up, 0);
     out->def_bwmax_down = in.bwmax_down;
     out->def_bwmax_up = in.bwmax_up;
     put_text(out->def_acl_down.name, in.acl_down);
