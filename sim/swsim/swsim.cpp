@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -214,6 +215,10 @@ int swsim_accept(swsim& s, int timeout_ms) {
     if (!wait_fd(s.listen_fd, POLLIN, timeout_ms)) return 1;
     s.conn_fd = accept4(s.listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (s.conn_fd < 0) return -1;
+    // Each message goes out at once, as one segment: no Nagle delay behind
+    // the AP's delayed acknowledgements.
+    int one = 1;
+    setsockopt(s.conn_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     s.ssl = SSL_new(s.ctx);
     SSL_set_fd(s.ssl, s.conn_fd);
     fcntl(s.conn_fd, F_SETFL, fcntl(s.conn_fd, F_GETFL) | O_NONBLOCK);
