@@ -18,10 +18,15 @@
 #include "core/managed_ap.hpp"
 #include "core/map_log.hpp"
 #include "dman/lsqlquery.hpp"
+#include "support/db.hpp"
 #include "support/sandbox.hpp"
 #include "switch/switch_comm.hpp"
 
 namespace cs_test {
+
+using mapd_test::db_column;
+using mapd_test::db_get;
+using mapd_test::db_set;
 
 using bytes = std::vector<uint8_t>;
 
@@ -256,13 +261,6 @@ inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// A property's value, or "<absent>".
-inline std::string db_get(const char* cls, const char* instance, const char* property) {
-    pv* list = lsqlquery_get_pv(cls, instance, property);
-    std::string value = list != nullptr && list->value != nullptr ? list->value : "<absent>";
-    lsqlquery_destroy_pv(list);
-    return value;
-}
 
 // A property of a row selected by one qualifier pair ("radio" = "wlan0",
 // "queue" = "data1"), or "<absent>".
@@ -283,28 +281,7 @@ inline std::string db_get_q(const char* cls, const char* instance, const char* q
     return value;
 }
 
-inline bool db_set(const char* cls, const char* instance, const char* property, const char* value) {
-    pv* node = lsqlquery_new_pv_solo(property, value);
-    int rc = lsqlquery_set_pv(cls, instance, node, nullptr);
-    lsqlquery_destroy_pv(node);
-    return rc == 0;
-}
 
-// The value of `property` in every row of (cls, instance), in row order.
-inline std::vector<std::string> db_column(const char* cls, const char* instance,
-                                          const char* property) {
-    std::vector<std::string> values;
-    pv* grid = lsqlquery_get_grid(cls, instance, nullptr, nullptr, 0);
-    for (const pv* row = grid; row != nullptr; row = row->peer) {
-        for (const pv* node = row; node != nullptr; node = node->next) {
-            if (node->name != nullptr && std::string(node->name) == property) {
-                values.emplace_back(node->value != nullptr ? node->value : "");
-            }
-        }
-    }
-    lsqlquery_destroy_pv(grid);
-    return values;
-}
 
 // Every test gets a fresh root and a component with `kVaps` VAPs per radio,
 // its configuration sequence open.

@@ -11,9 +11,14 @@
 #include "config/map_dman_lsql.hpp"
 #include "core/map_log.hpp"
 #include "dman/lsqlquery.hpp"
+#include "support/db.hpp"
 #include "support/sandbox.hpp"
 
 namespace config_test {
+
+using mapd_test::db_column;
+using mapd_test::db_get;
+using mapd_test::db_set;
 
 // Every test gets a fresh root; the connection is dropped before the root goes.
 class db_test : public ::testing::Test {
@@ -29,37 +34,8 @@ protected:
     }
 };
 
-// A property's value, or "<absent>".
-inline std::string db_get(const char* cls, const char* instance, const char* property) {
-    pv* list = lsqlquery_get_pv(cls, instance, property);
-    std::string value = list != nullptr && list->value != nullptr ? list->value : "<absent>";
-    lsqlquery_destroy_pv(list);
-    return value;
-}
 
-// Writes one property; true on success.
-inline bool db_set(const char* cls, const char* instance, const char* property, const char* value) {
-    pv* node = lsqlquery_new_pv_solo(property, value);
-    int rc = lsqlquery_set_pv(cls, instance, node, nullptr);
-    lsqlquery_destroy_pv(node);
-    return rc == 0;
-}
 
-// The value of `property` in every row of (cls, instance), in row order.
-inline std::vector<std::string> db_column(const char* cls, const char* instance,
-                                          const char* property) {
-    std::vector<std::string> values;
-    pv* grid = lsqlquery_get_grid(cls, instance, nullptr, nullptr, 0);
-    for (const pv* row = grid; row != nullptr; row = row->peer) {
-        for (const pv* node = row; node != nullptr; node = node->next) {
-            if (node->name != nullptr && std::string(node->name) == property) {
-                values.emplace_back(node->value != nullptr ? node->value : "");
-            }
-        }
-    }
-    lsqlquery_destroy_pv(grid);
-    return values;
-}
 
 // Creates the radio instances "wlan0" .. "wlan<count-1>".
 inline void make_radios(int count) {
