@@ -58,7 +58,7 @@ bool parse_hex(const std::string& text, std::vector<uint8_t>& out) {
     }
     if (digits.empty() || digits.size() % 2) return false;
     for (size_t i = 0; i < digits.size(); i += 2) {
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+        out.push_back(static_cast<uint8_t>(strtoul(digits.substr(i, 2).c_str(), nullptr, 16)));
     }
     return true;
 }
@@ -88,7 +88,8 @@ int cmd_init(const std::string& root, int argc, char** argv) {
 }
 
 int cmd_clock(const std::string& root, const char* arg) {
-    if (fs::is_symlink(root + "/proc/uptime")) {
+    std::error_code ec;
+    if (fs::is_symlink(root + "/proc/uptime", ec)) {
         fprintf(stderr, "apsim: %s runs on the host clock\n", root.c_str());
         return 1;
     }
@@ -161,15 +162,15 @@ int cmd_run(const std::string& root, int argc, char** argv) {
             return 2;
         }
     }
-    if (!fs::exists(root + "/var/run/dman.pid")) {
+    std::error_code ec;
+    if (!fs::exists(root + "/var/run/dman.pid", ec)) {
         fprintf(stderr, "apsim: %s is not a twin root (run 'apsim init %s' first)\n", root.c_str(),
                 root.c_str());
         return 1;
     }
-    std::error_code ec;
     const std::string uptime = root + "/proc/uptime";
     if (manual) {
-        if (fs::is_symlink(uptime)) {
+        if (fs::is_symlink(uptime, ec)) {
             fs::remove(uptime, ec);
             ap_root_clock_set(root, 1000);
         }
