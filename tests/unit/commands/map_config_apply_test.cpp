@@ -42,6 +42,24 @@ std::vector<std::string> traced_names(const std::string& out, const std::string&
     return names;
 }
 
+struct prop_value {
+    const char* property;
+    std::string value;
+};
+
+// Every property of (cls, instance) holds its value, and the apply traced
+// them under `heading` in this order.
+void expect_written(const char* cls, const char* instance, const std::vector<prop_value>& rows,
+                    const std::string& out, const std::string& heading,
+                    const std::string& note = "") {
+    std::vector<std::string> order;
+    for (const auto& row : rows) {
+        EXPECT_EQ(db_get(cls, instance, row.property), row.value) << row.property << note;
+        order.emplace_back(row.property);
+    }
+    EXPECT_EQ(traced_names(out, heading), order) << note;
+}
+
 class ConfigApply : public cs_fixture {
 protected:
     void SetUp() override {
@@ -71,10 +89,7 @@ TEST_F(ConfigApply, RadioPropertiesInOrder) {
     error_slot err;
     std::string out = captured(MAP_TRACE_CONFIG, [&] { EXPECT_EQ(apply_radios(err), 0); });
     EXPECT_EQ(err.str(), "<none>");
-    const struct {
-        const char* property;
-        const char* value;
-    } rows[] = {
+    const std::vector<prop_value> rows = {
         {"mode", "bg"},
         {"channel-policy", "static"},
         {"sentry-mode", "off"},
@@ -107,13 +122,8 @@ TEST_F(ConfigApply, RadioPropertiesInOrder) {
         {"max-stations", "200"},
         {"static-channel", "6"},
     };
-    std::vector<std::string> expected_order;
-    for (const auto& row : rows) {
-        EXPECT_EQ(db_get("radio", "wlan0", row.property), row.value) << row.property;
-        expected_order.emplace_back(row.property);
-    }
-    EXPECT_EQ(traced_names(out, "Applying Radio Configuration with the following values"),
-              expected_order);
+    expect_written("radio", "wlan0", rows, out,
+                   "Applying Radio Configuration with the following values");
     EXPECT_TRUE(contains(out, "Successful in applying the radio config\n")) << out;
     EXPECT_TRUE(contains(out, "Successful in applying the radio TSPEC ACM config\n"));
     EXPECT_EQ(db_get("tspec-acm", "wlan0", "voice-acm-limit"), "0");
@@ -149,10 +159,7 @@ TEST_F(ConfigApply, TspecValuesAreWritten) {
          {1, 1, 0, 1, 0x00, 0x14, 0x00, 0x0F, 0x00, 0x0A, 0x01, 0x2C, 0x00, 0x3C, 1});
     error_slot err;
     std::string out = captured(MAP_TRACE_CONFIG, [&] { EXPECT_EQ(apply_radios(err), 0); });
-    const struct {
-        const char* property;
-        const char* value;
-    } rows[] = {
+    const std::vector<prop_value> rows = {
         {"tspec-mode", "on"},
         {"voice-acm-mode", "off"},
         {"video-acm-mode", "on"},
@@ -163,13 +170,8 @@ TEST_F(ConfigApply, TspecValuesAreWritten) {
         {"sta-inactivity-timeout", "60"},
         {"legacy-wmm-queue-map-mode", "on"},
     };
-    std::vector<std::string> order;
-    for (const auto& row : rows) {
-        EXPECT_EQ(db_get("tspec-acm", "wlan0", row.property), row.value) << row.property;
-        order.emplace_back(row.property);
-    }
-    EXPECT_EQ(traced_names(out, "Applying Radio TSPEC ACM Configuration with the following values"),
-              order);
+    expect_written("tspec-acm", "wlan0", rows, out,
+                   "Applying Radio TSPEC ACM Configuration with the following values");
 }
 
 TEST_F(ConfigApply, RatesAreRowsInBitOrder) {
@@ -546,10 +548,7 @@ TEST_F(ConfigApply, BssProperties) {
         cs->vaps[0].vap_config[0].vap_changed = 1;
         error_slot err;
         std::string out = captured(MAP_TRACE_CONFIG, [&] { ASSERT_EQ(apply_vaps(err), 0); });
-        const struct {
-            const char* property;
-            std::string value;
-        } props[] = {
+        const std::vector<prop_value> props = {
             {"ignore-broadcast-ssid", row.ignore},
             {"wpa-allowed", row.wpa},
             {"wpa2-allowed", row.wpa2},
@@ -567,16 +566,9 @@ TEST_F(ConfigApply, BssProperties) {
             {"session-key-refresh-rate", "30"},
             {"arp-supp-mode", "on"},
         };
-        std::vector<std::string> order;
-        for (const auto& p : props) {
-            EXPECT_EQ(db_get("bss", "wlan0bssvap0", p.property), p.value)
-                << p.property << " versions " << row.versions;
-            order.emplace_back(p.property);
-        }
-        EXPECT_EQ(traced_names(out,
-                               "Applying VAP BSS Configuration with the following values - "
-                               "wlan0bssvap0"),
-                  order);
+        expect_written("bss", "wlan0bssvap0", props, out,
+                       "Applying VAP BSS Configuration with the following values - wlan0bssvap0",
+                       " versions " + std::to_string(row.versions));
         EXPECT_TRUE(contains(out, "Wireless ARP Suppression Mode : 1\n\n")) << out;
     }
 }
