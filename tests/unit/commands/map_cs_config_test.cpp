@@ -21,41 +21,99 @@ struct CsConfig : cs_fixture {
 
 }  // namespace
 
-TEST_F(CsConfig, ElementsAtTheirSizeAndAroundIt) {
-    struct row {
-        const char* what;
+// Nothing of the configuration was taken: no radio named or marked, no VAP,
+// queue, country, MTU or global data marked.
+bool anything_marked(const map_cs* cs) {
+    for (int r = 0; r < MAP_CS_NUM_RADIOS; ++r) {
+        const map_radio_config& radio = cs->radio[r];
+        if (radio.radio_name[0] != '\0' || radio.radio_changed || radio.service_set_changed ||
+            radio.rates_changed) {
+            return true;
+        }
+        for (const auto& q : radio.qos_queue) {
+            if (q.changed) return true;
+        }
+        for (int v = 0; v < cs->vaps[r].num_vaps; ++v) {
+            if (cs->vaps[r].vap_config[v].vap_changed) return true;
+        }
+    }
+    return cs->country_changed || cs->mtu_changed || cs->global_changed;
+}
+
+// Every element taken inside a sequence refuses a wrong size, too few bytes
+// left and a closed sequence alike: its message, the walk ended, nothing taken.
+TEST_F(CsConfig, EveryElementRefusesWrongSizesAndAClosedSequence) {
+    struct handler_row {
+        const char* name;
         map_cs_elem_handler fn;
-        size_t size;
+        int size;
         const char* error;
     };
-    const row rows[] = {
+    const handler_row rows[] = {
+        {"radio", map_cs_handler_process_radio_config, 146, "ERROR: Received incorrect Radio Config pkt"},
+        {"qos", map_cs_handler_process_qos_config, 129, "ERROR: Received incorrect QoS Config pkt"},
+        {"isolation", map_cs_handler_process_station_isolation_config, 2,
+         "ERROR: Received incorrect Station Isolation Config pkt"},
+        {"stbc", map_cs_handler_process_radio_stbc_config, 2, "ERROR: Received incorrect Radio STBC Config pkt"},
+        {"tspec", map_cs_handler_process_radio_tspec_acm_config, 15,
+         "ERROR: Received incorrect Radio TSPEC ACM Config pkt"},
+        {"rrm", map_cs_handler_process_radio_rrm_mode_config, 2,
+         "ERROR: Received incorrect Radio RRM Mode Config pkt"},
+        {"vap", map_cs_handler_process_vap_config, 279, "Rx'ed incorrect VAP cfg pkt"},
+        {"option", map_cs_handler_process_vap_config_2, 4, "ERROR: Received incorrect VAP Config-2 pkt"},
+        {"redirect", map_cs_handler_process_vap_redirect_config, 135,
+         "ERROR: Received incorrect VAP Redirect Config pkt"},
+        {"client qos", map_cs_handler_process_vap_client_qos_config, 139,
+         "ERROR: Rx'ed incorrect VAP Client QoS Config packet"},
         {"global", map_cs_handler_process_global_config, 1, "ERROR: Received incorrect Global Config pkt"},
-        {"country", map_cs_handler_process_country_code_config, 2, "ERROR: Received incorrect Country Code Config pkt"},
+        {"country", map_cs_handler_process_country_code_config, 2,
+         "ERROR: Received incorrect Country Code Config pkt"},
         {"mtu", map_cs_handler_process_tunnel_mtu_config, 2, "ERROR: Received incorrect Tunnel MTU Config pkt"},
-        {"vlan", map_cs_handler_process_ap_network_det_vlan_config, 2,
-         "ERROR: Received incorrect AP Network Detection VLAN Config pkt"},
     };
-    for (const auto& r : rows) {
-        for (size_t len : {r.size - 1, r.size + 1}) {
-            bytes v(len, 0x41);
+    for (const auto& row : rows) {
+        const struct {
+            const char* what;
+            int value_size, remaining, elem_len, state;
+        } cases[] = {
+            {"length size-1", row.size - 1, row.size - 1, row.size - 1, MAP_CS_STATE_OPEN},
+            {"length size+1", row.size + 1, row.size + 1, row.size + 1, MAP_CS_STATE_OPEN},
+            {"length size-1, more in the message", row.size - 1, 400, row.size - 1, MAP_CS_STATE_OPEN},
+            {"too few bytes left", row.size - 1, row.size - 1, row.size, MAP_CS_STATE_OPEN},
+            {"idle", row.size, row.size, row.size, MAP_CS_STATE_IDLE},
+            {"applying", row.size, row.size, row.size, MAP_CS_STATE_APPLYING},
+            {"configured", row.size, row.size, row.size, MAP_CS_STATE_CONFIGURED},
+        };
+        for (const auto& c : cases) {
+            cs->config_state = c.state;
+            // A valid value for radio 1, VAP 1, with a non-zero byte everywhere else.
+            bytes value = row.size == 146 ? radio_elem{}.encode() : bytes(static_cast<size_t>(row.size), 1);
+            value.resize(static_cast<size_t>(c.value_size), 1);
             elem_result res{};
-            std::string out = captured(0, [&] { res = run(r.fn, cs, v); });
-            EXPECT_EQ(res.rc, -1) << r.what << " " << len;
-            EXPECT_EQ(res.remaining, 0) << "a refused element ends the walk";
-            EXPECT_TRUE(contains(out, r.error)) << r.what << ": " << out;
+            std::string out = captured(0, [&] { res = run(row.fn, cs, value, c.remaining, c.elem_len); });
+            EXPECT_EQ(res.rc, -1) << row.name << ": " << c.what;
+            EXPECT_EQ(res.remaining, 0) << row.name << ": " << c.what;
+            EXPECT_TRUE(contains(out, std::string(" - ") + row.error + "\n")) << row.name << ": " << c.what << ": " << out;
+            EXPECT_FALSE(anything_marked(cs)) << row.name << ": " << c.what;
         }
-        bytes v(r.size, 0x41);
-        elem_result res = run(r.fn, cs, v, static_cast<int>(r.size) + 10);
-        if (r.fn != map_cs_handler_process_ap_network_det_vlan_config) {
-            EXPECT_EQ(res.rc, 0) << r.what;
-        }
-        EXPECT_EQ(res.remaining, 10) << r.what << ": its size is taken off";
     }
-    // Outside a sequence only the detection VLAN is taken.
+}
+
+TEST_F(CsConfig, ElementsTakeTheirSizeOffTheRemainingLength) {
+    for (auto fn : {map_cs_handler_process_global_config, map_cs_handler_process_country_code_config,
+                    map_cs_handler_process_tunnel_mtu_config}) {
+        size_t size = fn == map_cs_handler_process_global_config ? 1 : 2;
+        elem_result res = run(fn, cs, bytes(size, 0x41), static_cast<int>(size) + 10);
+        EXPECT_EQ(res.rc, 0);
+        EXPECT_EQ(res.remaining, 10);
+    }
+    // The detection VLAN is taken outside a sequence too.
     cs->config_state = MAP_CS_STATE_IDLE;
-    EXPECT_EQ(run(map_cs_handler_process_country_code_config, cs, {'U', 'S'}).rc, -1);
-    EXPECT_EQ(run(map_cs_handler_process_ap_network_det_vlan_config, cs, {0, 5}).remaining, 0);
+    EXPECT_EQ(run(map_cs_handler_process_ap_network_det_vlan_config, cs, {0, 5}, 12).remaining, 10);
     EXPECT_EQ(cs->wired_det_vlan, 5);
+    elem_result bad{};
+    std::string out = captured(0, [&] { bad = run(map_cs_handler_process_ap_network_det_vlan_config, cs, {0, 5, 0}); });
+    EXPECT_EQ(bad.remaining, 0);
+    EXPECT_TRUE(contains(out, "ERROR: Received incorrect AP Network Detection VLAN Config pkt"));
 }
 
 TEST_F(CsConfig, ChangesAreMarkedOnlyWhenValuesDiffer) {

@@ -411,52 +411,6 @@ bytes valid_value(const radio_handler_row& row) {
 
 }  // namespace
 
-TEST_F(RadioElements, WrongSizesEndTheWalk) {
-    for (const auto& row : radio_handlers) {
-        const struct {
-            const char* what;
-            int value_size;
-            int remaining;
-            int elem_len;
-        } cases[] = {
-            {"length size-1", row.size - 1, row.size - 1, row.size - 1},
-            {"length size+1", row.size + 1, row.size + 1, row.size + 1},
-            {"length size-1, more in the message", row.size - 1, 400, row.size - 1},
-            {"too few bytes left", row.size - 1, row.size - 1, row.size},
-        };
-        for (const auto& c : cases) {
-            bytes value = valid_value(row);
-            value.resize(static_cast<size_t>(c.value_size), 1);
-            elem_result res{};
-            std::string out =
-                captured(0, [&] { res = run(row.handler, cs, value, c.remaining, c.elem_len); });
-            EXPECT_EQ(res.rc, -1) << row.name << ": " << c.what;
-            EXPECT_EQ(res.remaining, 0) << row.name << ": " << c.what;
-            EXPECT_TRUE(contains(out, std::string(" - ") + row.error + "\n"))
-                << row.name << ": " << c.what << ": " << out;
-            EXPECT_STREQ(cs->radio[0].radio_name, "") << row.name << ": nothing stored";
-            EXPECT_EQ(cs->radio[0].radio_changed, 0u) << row.name;
-        }
-    }
-}
-
-TEST_F(RadioElements, ClosedSequenceIsRefused) {
-    for (int state : {MAP_CS_STATE_IDLE, MAP_CS_STATE_APPLYING, MAP_CS_STATE_CONFIGURED}) {
-        cs->config_state = state;
-        for (const auto& row : radio_handlers) {
-            elem_result res{};
-            std::string out =
-                captured(0, [&] { res = run(row.handler, cs, valid_value(row), 300); });
-            EXPECT_EQ(res.rc, -1) << row.name << " in state " << state;
-            EXPECT_EQ(res.remaining, 0) << row.name;
-            EXPECT_TRUE(contains(out, row.error)) << out;
-            EXPECT_EQ(cs->radio[0].radio_changed, 0u);
-            for (const auto& q : cs->radio[0].qos_queue)
-                EXPECT_EQ(q.changed, 0u);
-        }
-    }
-}
-
 TEST_F(RadioElements, RadioIdsOtherThanOneAndTwoAreRefused) {
     for (const auto& row : radio_handlers) {
         for (uint8_t id : {0, 3, 255}) {

@@ -261,38 +261,6 @@ bool any_vap_marked(map_cs* cs) {
 
 }  // namespace
 
-TEST_F(VapElements, WrongSizesAndClosedSequenceEndTheWalk) {
-    for (const auto& row : vap_handlers) {
-        const struct {
-            const char* what;
-            int value_size;
-            int remaining;
-            int elem_len;
-            int state;
-        } cases[] = {
-            {"length size-1", row.size - 1, row.size - 1, row.size - 1, MAP_CS_STATE_OPEN},
-            {"length size+1", row.size + 1, row.size + 1, row.size + 1, MAP_CS_STATE_OPEN},
-            {"too few bytes left", row.size - 1, row.size - 1, row.size, MAP_CS_STATE_OPEN},
-            {"idle", row.size, row.size, row.size, MAP_CS_STATE_IDLE},
-            {"applying", row.size, row.size, row.size, MAP_CS_STATE_APPLYING},
-            {"configured", row.size, row.size, row.size, MAP_CS_STATE_CONFIGURED},
-        };
-        for (const auto& c : cases) {
-            cs->config_state = c.state;
-            bytes value = valid_value(row);
-            value.resize(static_cast<size_t>(c.value_size), 1);
-            elem_result res{};
-            std::string out =
-                captured(0, [&] { res = run(row.handler, cs, value, c.remaining, c.elem_len); });
-            EXPECT_EQ(res.rc, -1) << row.name << ": " << c.what;
-            EXPECT_EQ(res.remaining, 0) << row.name << ": " << c.what;
-            EXPECT_TRUE(contains(out, std::string(" - ") + row.error + "\n"))
-                << row.name << ": " << c.what << ": " << out;
-            EXPECT_FALSE(any_vap_marked(cs)) << row.name << ": " << c.what;
-        }
-    }
-}
-
 TEST_F(VapElements, UnknownVapsAreRefused) {
     const struct {
         uint8_t radio_id;
