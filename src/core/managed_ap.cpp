@@ -83,8 +83,7 @@ void serve_tls(map_control_block* cb, map_switch_comm* rec, uint8_t* buf) {
         return;  // try again on a later pass
     }
     map_switch_comm_ssl_connection_close(rec);
-    map_switch_comm_l2_discovery_disable(rec);
-    map_switch_comm_l2_discovery_enable(rec);
+    map_switch_comm_l2_discovery_restart(rec);
 }
 
 }  // namespace

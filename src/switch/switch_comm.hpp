@@ -207,6 +207,8 @@ int map_switch_comm_discover_ip_addr_validate(uint32_t ip, map_switch_comm* rec)
 int map_switch_comm_discover_ip_addr_dump(map_switch_comm* rec);
 int map_switch_comm_l2_discovery_enable(map_switch_comm* rec);
 int map_switch_comm_l2_discovery_disable(map_switch_comm* rec);
+// Disable, then enable: the layer-2 poll queue starts empty.
+void map_switch_comm_l2_discovery_restart(map_switch_comm* rec);
 // Builds the 105-byte discover (type 1) or TLS failure notification (type 11).
 size_t map_switch_comm_build_discover(uint8_t* buf, size_t cap, uint16_t type,
                                       const map_ap_provision_params* prov);

@@ -419,3 +419,8 @@ int map_switch_comm_l2_discovery_disable(map_switch_comm* rec) {
     rec->l2_queue.head = rec->l2_queue.tail;
     return 0;
 }
+
+void map_switch_comm_l2_discovery_restart(map_switch_comm* rec) {
+    map_switch_comm_l2_discovery_disable(rec);
+    map_switch_comm_l2_discovery_enable(rec);
+}

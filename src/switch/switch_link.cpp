@@ -27,11 +27,6 @@ constexpr const char* kApCertFile = "/etc/zorcert2.pem";
 // switch never sees a broken certificate.
 constexpr size_t kCertMax = 1024;
 
-void restart_l2_discovery(map_switch_comm* rec) {
-    map_switch_comm_l2_discovery_disable(rec);
-    map_switch_comm_l2_discovery_enable(rec);
-}
-
 uint8_t read_max_bss() {
     FILE* f = map_platform_fopen(kBssMax, "r");
     if (f == nullptr) {
@@ -291,7 +286,7 @@ int map_switch_comm_keepalive_timeout(map_switch_comm* rec) {
     if (rec == nullptr) {
         return -1;
     }
-    restart_l2_discovery(rec);
+    map_switch_comm_l2_discovery_restart(rec);
     MAP_INFO("SSL connection with switch %s is closed due to keepalive timeout",
              ip_addr_to_string(rec->switch_ip));
     map_switch_comm_ssl_connection_close(rec);
@@ -326,7 +321,7 @@ int map_switch_comm_process_relink_pkt(map_switch_comm* rec, const uint8_t* body
         MAP_ERROR("SSL connection with switch %s is closed due to Relink message",
                   ip_addr_to_string(rec->switch_ip));
         map_switch_comm_ssl_connection_close(rec);
-        restart_l2_discovery(rec);
+        map_switch_comm_l2_discovery_restart(rec);
         map_switch_comm_send_discover_pkt(rec, ip, prov);
     }
     return 0;

@@ -319,8 +319,7 @@ int map_switch_comm_data_send(map_switch_comm* rec, const uint8_t* buf, int leng
             if (result == -1) {
                 MAP_ERROR("Sending data by SSL connection with switch %s failed", sw);
                 map_switch_comm_ssl_connection_close(rec);
-                map_switch_comm_l2_discovery_disable(rec);
-                map_switch_comm_l2_discovery_enable(rec);
+                map_switch_comm_l2_discovery_restart(rec);
             }
         }
     } else {
