@@ -2,7 +2,7 @@
 // a filtered-out hex trace (the usual case: trace mask 0).
 #include <benchmark/benchmark.h>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "switch/switch_comm_util.hpp"
 #include "wire/wire.hpp"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "core/managed_ap.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "dman/lsqlquery.hpp"
 #include "dman/map_dman_lsql_init.hpp"
 #include "platform/platform.hpp"

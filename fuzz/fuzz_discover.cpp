@@ -3,7 +3,7 @@
 // address tables admit no switch, so no socket is opened).
 #include <cstdint>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "switch/switch_comm.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -20,5 +20,5 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_vap.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config_radio.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config_vap.cpp
-  DEPS mapd_config mapd_ssl_util mapd_stats mapd_switch_util mapd_dman mapd_log mapd_wire
+  DEPS mapd_store mapd_ssl_util mapd_stats mapd_switch_util mapd_dman mapd_log mapd_wire
        mapd_platform OpenSSL::SSL OpenSSL::Crypto)

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "config/map_dman_lsql.hpp"
+#include "store/map_dman_lsql.hpp"
 #include "core/managed_ap.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "switch/switch_comm.hpp"
 
 namespace {

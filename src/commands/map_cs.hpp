@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "config/map_radio_config.hpp"
-#include "config/map_vap_config.hpp"
+#include "store/map_radio_config.hpp"
+#include "store/map_vap_config.hpp"
 
 struct map_control_block;
 

@@ -7,7 +7,7 @@
 
 #include "commands/map_cs.hpp"
 #include "commands/map_cs_elems.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "wire/wire.hpp"
 
 static constexpr char map_log_module[] = "map_cs";

@@ -3,7 +3,7 @@
 // provisioning parameters with the stored switch certificates.
 #pragma once
 
-#include "config/map_ap_provision_params.hpp"
+#include "store/map_ap_provision_params.hpp"
 
 struct map_control_block;
 

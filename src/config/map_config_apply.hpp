@@ -10,8 +10,8 @@
 
 #include <cstddef>
 
-#include "config/map_radio_config.hpp"
-#include "config/map_vap_config.hpp"
+#include "store/map_radio_config.hpp"
+#include "store/map_vap_config.hpp"
 #include "dman/lsqlquery.hpp"
 
 struct map_cs;

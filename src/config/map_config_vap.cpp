@@ -10,9 +10,9 @@
 
 #include "commands/map_cs.hpp"
 #include "config/map_config_apply.hpp"
-#include "config/map_dman_internal.hpp"
-#include "config/map_dman_lsql.hpp"
-#include "core/map_log.hpp"
+#include "store/map_dman_internal.hpp"
+#include "store/map_dman_lsql.hpp"
+#include "log/map_log.hpp"
 
 static constexpr char map_log_module[] = "map_dman_lsql";
 

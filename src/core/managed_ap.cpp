@@ -17,7 +17,7 @@
 #include "commands/map_cs.hpp"
 #include "config/map_config.hpp"
 #include "core/map_handler.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "dman/map_dman_lsql_init.hpp"
 #include "local/mmsg_handler.hpp"
 #include "platform/platform.hpp"

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "config/map_ap_provision_params.hpp"
+#include "store/map_ap_provision_params.hpp"
 
 struct map_switch_comm;
 struct map_cs;

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "dman/lsqlquery.hpp"
 #include "platform/platform.hpp"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "dman/dman_store.hpp"
 
 static constexpr char map_log_module[] = "dman";

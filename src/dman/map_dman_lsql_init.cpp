@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <ctime>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "dman/dman_store.hpp"
 #include "platform/platform.hpp"
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 
 namespace {
 

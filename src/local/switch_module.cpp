@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "local/mmsg_handler.hpp"
 
 namespace {

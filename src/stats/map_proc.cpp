@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "config/map_dman_lsql.hpp"
-#include "core/map_log.hpp"
+#include "store/map_dman_lsql.hpp"
+#include "log/map_log.hpp"
 #include "platform/platform.hpp"
 
 namespace {

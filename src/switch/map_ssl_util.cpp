@@ -15,7 +15,7 @@
 #include <ctime>
 #include <memory>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "platform/platform.hpp"
 #include "stats/map_proc.hpp"
 

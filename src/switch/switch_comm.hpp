@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "config/map_ap_provision_params.hpp"
+#include "store/map_ap_provision_params.hpp"
 #include "wire/wire.hpp"
 
 struct map_control_block;

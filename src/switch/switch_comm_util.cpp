@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "config/map_dman_lsql.hpp"
+#include "store/map_dman_lsql.hpp"
 #include "core/managed_ap.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_comm_util.hpp"
 #include "wire/map_text.hpp"

@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "config/map_dman_lsql.hpp"
+#include "store/map_dman_lsql.hpp"
 #include "core/managed_ap.hpp"
 #include "core/map_handler.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "local/switch_module.hpp"
 #include "platform/platform.hpp"
 #include "switch/switch_comm.hpp"

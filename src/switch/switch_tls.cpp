@@ -14,7 +14,7 @@
 
 #include "core/managed_ap.hpp"
 #include "core/map_handler.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "platform/platform.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_comm_util.hpp"

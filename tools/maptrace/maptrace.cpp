@@ -15,7 +15,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "platform/platform.hpp"
 
 namespace {

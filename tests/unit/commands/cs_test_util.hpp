@@ -14,9 +14,9 @@
 
 #include "commands/map_cs.hpp"
 #include "commands/map_cs_elems.hpp"
-#include "config/map_dman_lsql.hpp"
+#include "store/map_dman_lsql.hpp"
 #include "core/managed_ap.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "dman/lsqlquery.hpp"
 #include "support/db.hpp"
 #include "support/sandbox.hpp"

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "config/map_dman_lsql.hpp"
+#include "store/map_dman_lsql.hpp"
 #include "core/managed_ap.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "dman/lsqlquery.hpp"
 #include "platform/platform.hpp"
 #include "support/sandbox.hpp"

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "dman/lsqlquery.hpp"
 #include "platform/platform.hpp"
 #include "support/sandbox.hpp"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "config/map_dman_lsql.hpp"
-#include "core/map_log.hpp"
+#include "store/map_dman_lsql.hpp"
+#include "log/map_log.hpp"
 #include "dman/lsqlquery.hpp"
 #include "support/sandbox.hpp"
 #include "switch/switch_comm.hpp"

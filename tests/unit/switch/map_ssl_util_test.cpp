@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "stats/map_proc.hpp"
 #include "support/sandbox.hpp"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/managed_ap.hpp"
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "dman/lsqlquery.hpp"
 #include "support/sandbox.hpp"
 #include "switch/switch_comm_util.hpp"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 #include "support/sandbox.hpp"
 
 extern char** environ;

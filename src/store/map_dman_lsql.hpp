@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "config/map_radio_config.hpp"
+#include "store/map_radio_config.hpp"
 #include "dman/lsqlquery.hpp"
 
 // ---- property descriptors ----------------------------------------------------

@@ -1,15 +1,15 @@
 // Accessors of the AP's own settings: classes "config", "system",
 // "device-info", "management", "managed-ap", and the management features
 // (telnet, SSH, SNMP, web server, NTP, STP, WDS).
-#include "config/map_dman_lsql.hpp"
+#include "store/map_dman_lsql.hpp"
 
 #include <strings.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "config/map_dman_internal.hpp"
-#include "core/map_log.hpp"
+#include "store/map_dman_internal.hpp"
+#include "log/map_log.hpp"
 #include "platform/platform.hpp"
 
 static constexpr char map_log_module[] = "map_dman_lsql";

@@ -1,6 +1,6 @@
 // Regulatory domain: valid modes and default channels from the regulatory
 // table, and the country change.
-#include "config/map_reg_domain.hpp"
+#include "store/map_reg_domain.hpp"
 
 #include <strings.h>
 
@@ -10,9 +10,9 @@
 #include <cstring>
 #include <memory>
 
-#include "config/map_dman_lsql.hpp"
-#include "config/map_radio_config.hpp"
-#include "core/map_log.hpp"
+#include "store/map_dman_lsql.hpp"
+#include "store/map_radio_config.hpp"
+#include "log/map_log.hpp"
 #include "platform/platform.hpp"
 
 static constexpr char map_log_module[] = "map_reg_domain";

@@ -1,6 +1,6 @@
 // The regulatory table: valid modes, default channels and the country change,
 // each test with its own sandbox root, table file and database.
-#include "config/map_reg_domain.hpp"
+#include "store/map_reg_domain.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "config/map_dman_lsql.hpp"
-#include "config_test_util.hpp"
+#include "store/map_dman_lsql.hpp"
+#include "store_test_util.hpp"
 
 using config_test::captured;
 using config_test::db_get;

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/map_dman_internal.hpp"
-#include "config/map_dman_lsql.hpp"
-#include "core/map_log.hpp"
+#include "store/map_dman_internal.hpp"
+#include "store/map_dman_lsql.hpp"
+#include "log/map_log.hpp"
 #include "wire/map_text.hpp"
 
 static constexpr char map_log_module[] = "map_dman_lsql";

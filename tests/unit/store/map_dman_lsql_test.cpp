@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "config/map_dman_lsql.hpp"
-#include "config_test_util.hpp"
+#include "store/map_dman_lsql.hpp"
+#include "store_test_util.hpp"
 
 using config_test::captured;
 using config_test::db_column;

@@ -1,4 +1,4 @@
-#include "core/map_log.hpp"
+#include "log/map_log.hpp"
 
 #include <fcntl.h>
 #include <sys/socket.h>

@@ -2,9 +2,9 @@
 // the QX_WAP platforms, written once at start-up.
 #include <cstring>
 
-#include "config/map_dman_internal.hpp"
-#include "config/map_dman_lsql.hpp"
-#include "core/map_log.hpp"
+#include "store/map_dman_internal.hpp"
+#include "store/map_dman_lsql.hpp"
+#include "log/map_log.hpp"
 
 static constexpr char map_log_module[] = "map_dman_lsql";
 
