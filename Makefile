@@ -5,13 +5,14 @@
 #   make fuzz-smoke   every fuzz target for a short bounded run
 #   make demo         the AP twin and the switch simulator: discovery to managed mode
 #   make bench        build and run the benchmarks
+#   make mutants      the mutation gauge: every fault of tests/mutants/*.txt must be caught
 #   make format       clang-format the sources
 
 FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SETUP_STAMP := build/.setup-done
 
-.PHONY: all setup build test check-asan fuzz-smoke demo bench format clean
+.PHONY: all setup build test check-asan fuzz-smoke demo bench format clean mutants
 
 all: build
 
@@ -46,6 +47,9 @@ demo: build
 
 bench: build
 	bash scripts/bench
+
+mutants: $(SETUP_STAMP)
+	bash scripts/mutants
 
 format:
 	find src apps tools sim tests fuzz bench -name '*.cpp' -o -name '*.hpp' 2>/dev/null | \
