@@ -149,7 +149,8 @@ size_t map_pkt_hex_format(char* out, size_t out_len, const uint8_t* msg, int len
     }
     int head = snprintf(out, out_len, "%s %s %s:\n", direction_word(direction),
                         transport_word(transport), map_pkt_type_name(msg_type(msg, len)));
-    if (head < 0 || static_cast<size_t>(head) >= out_len) {
+    // The heading must leave room for the final newline and the terminator.
+    if (head < 0 || static_cast<size_t>(head) + 2 > out_len) {
         out[out_len - 1] = '\0';
         return strlen(out);
     }

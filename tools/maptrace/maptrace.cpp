@@ -85,6 +85,12 @@ int main(int argc, char** argv) {
     }
     memcpy(addr.sun_path, path, strlen(path));
 
+    // Handlers first: a Ctrl-C as soon as the socket exists still removes it.
+    struct sigaction sa{};
+    sa.sa_handler = on_signal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         fprintf(stderr, "maptrace: socket: %s\n", strerror(errno));
@@ -96,11 +102,6 @@ int main(int argc, char** argv) {
         close(fd);
         return 1;
     }
-
-    struct sigaction sa{};
-    sa.sa_handler = on_signal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
 
     fprintf(stderr, "maptrace: listening on %s\n", path);
     static char buf[MAP_TRACE_BUF_SIZE + 1];
