@@ -18,7 +18,7 @@
 // Value type codes of a descriptor: how a field becomes a property text
 // (map_dman_util_populate_value) and back (map_dman_util_extract_value).
 inline constexpr uint32_t MAP_DMAN_VT_TEXT = 0;        // character array
-inline constexpr uint32_t MAP_DMAN_VT_INT16 = 1;       // 16-bit integer
+inline constexpr uint32_t MAP_DMAN_VT_INT16 = 1;       // signed 16-bit integer
 inline constexpr uint32_t MAP_DMAN_VT_INT32 = 2;       // 32-bit signed
 inline constexpr uint32_t MAP_DMAN_VT_UINT32 = 3;      // 32-bit unsigned
 inline constexpr uint32_t MAP_DMAN_VT_LONG = 4;        // long

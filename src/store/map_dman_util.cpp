@@ -124,10 +124,10 @@ bool build_text(value_text& out, const map_dman_prop_desc* desc, uint32_t type, 
             }
             write_text_field(out, desc, field);
             return true;
-        // 16-bit fields hold ports, powers and limits: written unsigned so
-        // that a port such as 57775 keeps its number.
+        // A signed 16-bit number: 0xFFFF is "-1", and a port such as 57775
+        // is "-7761" (the reader gives back the same 16 bits).
         case MAP_DMAN_VT_INT16:
-            out.append("%d", load<uint16_t>(field));
+            out.append("%d", load<int16_t>(field));
             return true;
         case MAP_DMAN_VT_INT32:
             out.append("%d", load<int32_t>(field));
@@ -287,8 +287,11 @@ int read_number(uint32_t type, const char* text, void* field, size_t field_size,
 int read_integer(uint32_t type, const char* text, void* field, size_t size) {
     switch (type) {
         case MAP_DMAN_VT_INT16:
-            // Signed or unsigned 16-bit text: ports above 32767 are common.
-            return read_number<uint16_t>(type, text, field, size, INT16_MIN, UINT16_MAX);
+            // Read like "%hd": the number's 16 bits.  Unsigned texts of
+            // 32768 and above (ports such as "57775", as the port accessors
+            // and the factory configuration write them) land as the same bit
+            // pattern as their signed form.
+            return read_number<int16_t>(type, text, field, size, INT16_MIN, UINT16_MAX);
         case MAP_DMAN_VT_INT32:
             return read_number<int32_t>(type, text, field, size, INT32_MIN, INT32_MAX);
         case MAP_DMAN_VT_UINT32:
