@@ -97,20 +97,10 @@ void map_cs_config_data_clear(map_cs* cs) {
     cs->radius_accounting = 0;
     cs->global_cltqos_mode = 0;
     cs->global_changed = 0;
+    // The radio records go; the VAP records, held per radio beside them, stay.
     for (int i = 0; i < MAP_CS_NUM_RADIOS; ++i) {
         cs->radio[i] = map_radio_config{};
         link_vap_records(cs, i);
-        for (int v = 0; v < cs->vaps[i].num_vaps && cs->vaps[i].vap_config; ++v) {
-            map_vap_config& vap = cs->vaps[i].vap_config[v];
-            // The captive-portal settings mirror the kernel's portal state,
-            // which a cleared configuration does not touch.
-            const map_vap_cp cp = vap.cp;
-            const uint32_t cp_mask = vap.cp_mask;
-            vap = map_vap_config{};
-            vap_identity_set(vap, i, v);
-            vap.cp = cp;
-            vap.cp_mask = cp_mask;
-        }
     }
     memset(cs->country, 0, sizeof cs->country);
     cs->country_changed = 0;

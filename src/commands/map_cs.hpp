@@ -62,12 +62,10 @@ struct map_cs {
     int32_t stats_countdown;
 };
 
-int map_cs_init(map_control_block* cb);
+[[nodiscard]] int map_cs_init(map_control_block* cb);
 int map_cs_deinit(map_cs* cs);
-// Clears the configuration data: global data, radio records, country and
-// MTU, and the configuration values of every VAP record (each keeps its radio
-// id, VAP id and captive-portal settings), so that the next sequence writes
-// everything again.
+// Clears the configuration data: global data, the two radio records, country
+// and MTU.  The VAP records are not part of it and keep their values.
 void map_cs_config_data_clear(map_cs* cs);
 // Finds a VAP by its MAC; the out values are zeroed first.  0 or -1.
 int map_cs_get_vap_info_vap_mac_list(map_cs* cs, const uint8_t* mac, int* radio_index,

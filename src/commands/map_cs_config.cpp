@@ -34,32 +34,6 @@ static constexpr char map_log_module[] = "map_cs";
 constexpr size_t kStatusMsgMax = 83;
 constexpr int kPostConfReportLen = 12;
 
-struct elem_row {
-    uint16_t code;
-    map_cs_elem_handler fn;
-};
-
-// The configuration elements taken here (captive-portal elements join with
-// the captive portal).
-constexpr elem_row kElements[] = {
-    {MAP_CS_ELEM_START, map_cs_handler_process_start_pkt},
-    {MAP_CS_ELEM_STOP, map_cs_handler_process_stop_pkt},
-    {MAP_CS_ELEM_GLOBAL, map_cs_handler_process_global_config},
-    {MAP_CS_ELEM_RADIO_CONFIG, map_cs_handler_process_radio_config},
-    {MAP_CS_ELEM_VAP_CONFIG, map_cs_handler_process_vap_config},
-    {MAP_CS_ELEM_QOS_CONFIG, map_cs_handler_process_qos_config},
-    {MAP_CS_ELEM_VAP_CONFIG_2, map_cs_handler_process_vap_config_2},
-    {MAP_CS_ELEM_COUNTRY, map_cs_handler_process_country_code_config},
-    {MAP_CS_ELEM_TUNNEL_MTU, map_cs_handler_process_tunnel_mtu_config},
-    {MAP_CS_ELEM_STATION_ISOLATION, map_cs_handler_process_station_isolation_config},
-    {MAP_CS_ELEM_VAP_REDIRECT, map_cs_handler_process_vap_redirect_config},
-    {MAP_CS_ELEM_VAP_CLIENT_QOS, map_cs_handler_process_vap_client_qos_config},
-    {MAP_CS_ELEM_RADIO_STBC, map_cs_handler_process_radio_stbc_config},
-    {MAP_CS_ELEM_RADIO_TSPEC_ACM, map_cs_handler_process_radio_tspec_acm_config},
-    {MAP_CS_ELEM_RADIO_RRM_MODE, map_cs_handler_process_radio_rrm_mode_config},
-    {MAP_CS_ELEM_NETWORK_DET_VLAN, map_cs_handler_process_ap_network_det_vlan_config},
-};
-
 map_switch_comm* rec_of(const map_cs* cs) { return cs && cs->cb ? cs->cb->switch_comm : nullptr; }
 
 void set_status_text(map_cs* cs, const char* text) {
@@ -77,16 +51,6 @@ int fail(char** error, const char* text) {
     return -1;
 }
 
-// The start and stop elements carry no value.
-bool empty_element(int* remaining, uint16_t elem_len) {
-    if (elem_len != 0) {
-        MAP_ERROR("Corrupt Packet from switch with wrong element size");
-        *remaining = 0;
-        return false;
-    }
-    return true;
-}
-
 void mapd_sleep(int seconds) {
     timespec ts{seconds, 0};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
@@ -97,6 +61,57 @@ void mapd_sleep(int seconds) {
 
 // ---- the walk ---------------------------------------------------------------------
 
+namespace {
+
+constexpr char kWrongSize[] = "Corrupt Packet from switch with wrong element size";
+
+// Every element the AP takes, with its policy.  The captive-portal elements
+// (0x1100-0x110a) join with the captive portal; until then they are unknown
+// elements, stepped over by their length.
+constexpr map_cs_elem_policy kElements[] = {
+    {MAP_CS_ELEM_START, map_cs_handler_process_start_pkt, 0, false, kWrongSize},
+    {MAP_CS_ELEM_STOP, map_cs_handler_process_stop_pkt, 0, false, kWrongSize},
+    {MAP_CS_ELEM_GLOBAL, map_cs_handler_process_global_config, 1, true,
+     "ERROR: Received incorrect Global Config pkt"},
+    {MAP_CS_ELEM_RADIO_CONFIG, map_cs_handler_process_radio_config, MAP_CS_RADIO_CONFIG_LEN, true,
+     "ERROR: Received incorrect Radio Config pkt"},
+    {MAP_CS_ELEM_VAP_CONFIG, map_cs_handler_process_vap_config, MAP_CS_VAP_CONFIG_LEN, true,
+     "Rx'ed incorrect VAP cfg pkt"},
+    {MAP_CS_ELEM_QOS_CONFIG, map_cs_handler_process_qos_config, MAP_CS_QOS_CONFIG_LEN, true,
+     "ERROR: Received incorrect QoS Config pkt"},
+    {MAP_CS_ELEM_VAP_CONFIG_2, map_cs_handler_process_vap_config_2, MAP_CS_VAP_CONFIG_2_LEN, true,
+     "ERROR: Received incorrect VAP Config-2 pkt"},
+    {MAP_CS_ELEM_COUNTRY, map_cs_handler_process_country_code_config, 2, true,
+     "ERROR: Received incorrect Country Code Config pkt"},
+    {MAP_CS_ELEM_TUNNEL_MTU, map_cs_handler_process_tunnel_mtu_config, 2, true,
+     "ERROR: Received incorrect Tunnel MTU Config pkt"},
+    {MAP_CS_ELEM_STATION_ISOLATION, map_cs_handler_process_station_isolation_config,
+     MAP_CS_STATION_ISOLATION_LEN, true, "ERROR: Received incorrect Station Isolation Config pkt"},
+    {MAP_CS_ELEM_VAP_REDIRECT, map_cs_handler_process_vap_redirect_config, MAP_CS_VAP_REDIRECT_LEN,
+     true, "ERROR: Received incorrect VAP Redirect Config pkt"},
+    {MAP_CS_ELEM_VAP_CLIENT_QOS, map_cs_handler_process_vap_client_qos_config,
+     MAP_CS_VAP_CLIENT_QOS_LEN, true, "ERROR: Rx'ed incorrect VAP Client QoS Config packet"},
+    {MAP_CS_ELEM_RADIO_STBC, map_cs_handler_process_radio_stbc_config, MAP_CS_RADIO_STBC_LEN, true,
+     "ERROR: Received incorrect Radio STBC Config pkt"},
+    {MAP_CS_ELEM_RADIO_TSPEC_ACM, map_cs_handler_process_radio_tspec_acm_config,
+     MAP_CS_RADIO_TSPEC_ACM_LEN, true, "ERROR: Received incorrect Radio TSPEC ACM Config pkt"},
+    {MAP_CS_ELEM_RADIO_RRM_MODE, map_cs_handler_process_radio_rrm_mode_config,
+     MAP_CS_RADIO_RRM_MODE_LEN, true, "ERROR: Received incorrect Radio RRM Mode Config pkt"},
+    {MAP_CS_ELEM_NETWORK_DET_VLAN, map_cs_handler_process_ap_network_det_vlan_config, 2, false,
+     "ERROR: Received incorrect AP Network Detection VLAN Config pkt"},
+};
+
+bool is_start_or_stop(uint16_t code) { return code == MAP_CS_ELEM_START || code == MAP_CS_ELEM_STOP; }
+
+}  // namespace
+
+const map_cs_elem_policy* map_cs_elem_policy_find(uint16_t code) {
+    for (const auto& e : kElements) {
+        if (e.code == code) return &e;
+    }
+    return nullptr;
+}
+
 int map_cs_process_config_pkt(map_cs* cs, const uint8_t* elements, int length) {
     if (cs == nullptr || map_handler_is_connection_established(cs->cb) != 0) {
         MAP_ERROR("AP is in invalid state to accept messages from Switch");
@@ -104,61 +119,60 @@ int map_cs_process_config_pkt(map_cs* cs, const uint8_t* elements, int length) {
         return -1;
     }
     wire_reader r = wire_reader_make(elements, length > 0 ? static_cast<size_t>(length) : 0);
-    int result = 0;
-    while (wire_remaining(r) >= MAP_ELEM_HDR_LEN) {
-        uint16_t code = 0, elen = 0;
-        wire_read_be16(r, code);
-        wire_read_be16(r, elen);
-        const elem_row* row = nullptr;
-        for (const auto& e : kElements) {
-            if (e.code == code) row = &e;
-        }
+    // The result of the last element counts; start and stop leave it alone.
+    int result = MAP_CS_ELEM_OK;
+    wire_elem e;
+    while (wire_elem_next(r, e)) {
+        const map_cs_elem_policy* row = map_cs_elem_policy_find(e.type);
         if (row == nullptr) {
-            // An unknown element ends the walk: its value cannot be trusted to
-            // say where the next element starts.
-            MAP_ERROR("ERROR: Unrecognized element 0x%x in the configuration message", code);
-            result = -1;
-            break;
+            // An unknown element is a failure; its value is stepped over by
+            // its length when that fits, so a stop element after it is seen.
+            MAP_ERROR("ERROR: Unrecognized element 0x%x in the configuration message", e.type);
+            result = MAP_CS_ELEM_FAILED;
+            if (!e.complete) break;
+            continue;
         }
-        int remaining = static_cast<int>(wire_remaining(r));
-        const int before = remaining;
-        int rc = row->fn(cs, wire_cursor(r), &remaining, elen);
-        if (code != MAP_CS_ELEM_START && code != MAP_CS_ELEM_STOP) {
+        int rc;
+        if (e.len != row->size || !e.complete ||
+            (row->needs_open && cs->config_state != MAP_CS_STATE_OPEN)) {
+            MAP_ERROR("%s", row->error_text);
+            rc = MAP_CS_ELEM_END_WALK;
+        } else {
+            rc = row->fn(cs, e.value);
+        }
+        if (!is_start_or_stop(e.type)) {
             result = rc;
         }
-        if (rc != 0 || remaining <= 0) {
+        if (rc == MAP_CS_ELEM_END_WALK) {
             break;
         }
-        wire_skip(r, static_cast<size_t>(before - remaining));
     }
-    if (result != 0) {
+    if (result != MAP_CS_ELEM_OK) {
         cs->status_code = MAP_CS_STATUS_UNRECOGNIZED;
         set_status_text(cs, "Unrecognized Element ID");
     }
     return 0;
 }
 
-int map_cs_handler_process_start_pkt(map_cs* cs, const uint8_t*, int* remaining, uint16_t elem_len) {
-    if (!empty_element(remaining, elem_len)) return -1;
+int map_cs_handler_process_start_pkt(map_cs* cs, std::span<const uint8_t>) {
+    int rc = MAP_CS_ELEM_OK;
     if (cs->config_state != MAP_CS_STATE_IDLE && cs->config_state != MAP_CS_STATE_CONFIGURED) {
         MAP_ERROR("ERROR: Duplicate Config start packet received");
         MAP_TRACE(MAP_TRACE_CONFIG, "Duplicate Config start packet received");
-        *remaining = 0;
+        rc = MAP_CS_ELEM_END_WALK;
     } else {
         cs->config_state = MAP_CS_STATE_OPEN;
     }
-    // The captive-portal state of the AP and its VAPs is deleted here once
-    // the captive portal lands.
-    return 0;
+    // The captive-portal state of the AP and its VAPs is deleted here, in
+    // both cases, once the captive portal lands.
+    return rc;
 }
 
-int map_cs_handler_process_stop_pkt(map_cs* cs, const uint8_t*, int* remaining, uint16_t elem_len) {
-    if (!empty_element(remaining, elem_len)) return -1;
+int map_cs_handler_process_stop_pkt(map_cs* cs, std::span<const uint8_t>) {
     if (cs->config_state != MAP_CS_STATE_OPEN) {
         MAP_ERROR("ERROR: Config stop packet received without start");
         MAP_TRACE(MAP_TRACE_CONFIG, "Config stop packet received without start");
-        *remaining = 0;
-        return -1;
+        return MAP_CS_ELEM_END_WALK;
     }
     MAP_TRACE(MAP_TRACE_CONFIG, "Start config apply....");
     cs->config_state = MAP_CS_STATE_APPLYING;
@@ -176,68 +190,45 @@ int map_cs_handler_process_stop_pkt(map_cs* cs, const uint8_t*, int* remaining, 
         cs->config_state = MAP_CS_STATE_IDLE;
         map_cs_config_data_clear(cs);
         // The client QoS settings of the VAPs go to mapqosd here (client QoS).
-        map_cs_util_config_status_send(cs);
+        (void)map_cs_util_config_status_send(cs);  // a failed send is logged there
         MAP_TRACE(MAP_TRACE_CONFIG, "Sent Config Status.-FAILED");
     }
     free(rc == 0 ? error : nullptr);
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
-int map_cs_handler_process_global_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                         uint16_t elem_len) {
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, 1, true,
-                           "ERROR: Received incorrect Global Config pkt")) {
-        return -1;
-    }
+int map_cs_handler_process_global_config(map_cs* cs, std::span<const uint8_t> value) {
     cs->global_cltqos_mode = value[0];
     snprintf(cs->radius_key, sizeof cs->radius_key, "NULLSECRET");
     cs->global_set = 1;
     cs->global_changed = 1;
-    *remaining -= 1;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
-int map_cs_handler_process_country_code_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                               uint16_t elem_len) {
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, 2, true,
-                           "ERROR: Received incorrect Country Code Config pkt")) {
-        return -1;
-    }
-    if (memcmp(cs->country, value, 2) != 0) {
-        memcpy(cs->country, value, 2);
+int map_cs_handler_process_country_code_config(map_cs* cs, std::span<const uint8_t> value) {
+    if (memcmp(cs->country, value.data(), 2) != 0) {
+        memcpy(cs->country, value.data(), 2);
         cs->country[2] = '\0';
         cs->country_changed = 1;
     }
-    *remaining -= 2;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
-int map_cs_handler_process_tunnel_mtu_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                             uint16_t elem_len) {
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, 2, true,
-                           "ERROR: Received incorrect Tunnel MTU Config pkt")) {
-        return -1;
-    }
-    uint32_t mtu = wire_load_be16(value);
+int map_cs_handler_process_tunnel_mtu_config(map_cs* cs, std::span<const uint8_t> value) {
+    uint32_t mtu = wire_load_be16(value.data());
     if (cs->tunnel_mtu != mtu) {
         cs->tunnel_mtu = mtu;
         cs->mtu_changed = 1;
     }
     MAP_TRACE(MAP_TRACE_CONFIG, "Processed Tunnel MTU Config pkt with mtu %d and flag %d\n",
               static_cast<int>(mtu), cs->mtu_changed);
-    *remaining -= 2;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
-int map_cs_handler_process_ap_network_det_vlan_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                                      uint16_t elem_len) {
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, 2, false,
-                           "ERROR: Received incorrect AP Network Detection VLAN Config pkt")) {
-        return -1;
-    }
+int map_cs_handler_process_ap_network_det_vlan_config(map_cs* cs, std::span<const uint8_t> value) {
     static constexpr char kLabel[] = "Attached AP ntwk detection VLAN";
     MAP_TRACE(MAP_TRACE_RADIO, "%s Begin", __func__);
-    uint16_t vlan = wire_load_be16(value);
+    uint16_t vlan = wire_load_be16(value.data());
     if (cs->wired_det_vlan != vlan) {
         MAP_TRACE(MAP_TRACE_RADIO, "%s changed from  = %d to %d\n", kLabel, cs->wired_det_vlan, vlan);
         cs->wired_det_vlan = vlan;
@@ -245,10 +236,9 @@ int map_cs_handler_process_ap_network_det_vlan_config(map_cs* cs, const uint8_t*
     } else {
         MAP_TRACE(MAP_TRACE_RADIO, "%s did not change[VLAN = %d]\n", kLabel, vlan);
     }
-    *remaining -= 2;
     int rc = mapd_send_wired_nw_det_vlan_cmd_msg_to_hostapd(vlan);
     MAP_TRACE(MAP_TRACE_RADIO, "%s End", __func__);
-    return rc;
+    return rc == 0 ? MAP_CS_ELEM_OK : MAP_CS_ELEM_FAILED;
 }
 
 // ---- apply -----------------------------------------------------------------------
@@ -464,10 +454,10 @@ int map_cs_handle_process_post_conf_notification(map_control_block* cb, const ui
         cs->config_state = MAP_CS_STATE_IDLE;
         map_cs_config_data_clear(cs);
     }
-    map_cs_util_config_status_send(cs);
+    // After a success that reached the switch, the VAP client QoS settings
+    // and the default client QoS request follow, once client QoS lands.
+    (void)map_cs_util_config_status_send(cs);  // a failed send is logged there
     MAP_TRACE(MAP_TRACE_CONFIG, "Sent Config Status.");
-    // After a success the VAP client QoS settings and the default client QoS
-    // request follow here, once client QoS lands.
     return 0;
 }
 

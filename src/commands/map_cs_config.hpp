@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 struct map_cs;
 struct map_control_block;
@@ -22,21 +23,18 @@ inline constexpr int MAP_CS_STATUS_UNRECOGNIZED = 2;
 inline constexpr int MAP_CS_STATUS_APPLY_FAILED = 3;
 
 int map_cs_process_config_pkt(map_cs* cs, const uint8_t* elements, int length);
-int map_cs_handler_process_start_pkt(map_cs* cs, const uint8_t* value, int* remaining, uint16_t elem_len);
-int map_cs_handler_process_stop_pkt(map_cs* cs, const uint8_t* value, int* remaining, uint16_t elem_len);
-int map_cs_handler_process_global_config(map_cs* cs, const uint8_t* value, int* remaining, uint16_t elem_len);
-int map_cs_handler_process_country_code_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                               uint16_t elem_len);
-int map_cs_handler_process_tunnel_mtu_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                             uint16_t elem_len);
-int map_cs_handler_process_ap_network_det_vlan_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                                      uint16_t elem_len);
+int map_cs_handler_process_start_pkt(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_stop_pkt(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_global_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_country_code_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_tunnel_mtu_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_ap_network_det_vlan_config(map_cs* cs, std::span<const uint8_t> value);
 
-int map_cs_util_config_apply(map_cs* cs, char** error);
+[[nodiscard]] int map_cs_util_config_apply(map_cs* cs, char** error);
 int map_dman_lsql_apply_global_radius_configuration(map_cs* cs, char** error);
 int map_dman_lsql_apply_global_client_qos_configuration(map_cs* cs, char** error);
-int map_cs_util_config_status_send(map_cs* cs);
-int map_cs_handler_process_post_configuration(map_cs* cs, char** error);
+[[nodiscard]] int map_cs_util_config_status_send(map_cs* cs);
+[[nodiscard]] int map_cs_handler_process_post_configuration(map_cs* cs, char** error);
 int map_cs_handle_process_post_conf_notification(map_control_block* cb, const uint8_t* data, int length);
 int map_cs_hostapd_ping(int attempts, int seconds);
 // The configuration held from the switch, printed at trace level 0.

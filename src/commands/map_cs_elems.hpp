@@ -5,24 +5,38 @@
 // configuration database.
 //
 // Every handler has the same signature so that the element walk can keep them
-// in one table:
-//   value      the element's value bytes;
-//   remaining  bytes left from the value on; on success the handler takes its
-//              size off, after a size, length or state error it sets 0 (which
-//              ends the walk); after a content error (a radio id other than
-//              1 or 2, an unknown VAP) it leaves it alone;
-//   elem_len   the length the element header gives.
-// Each returns 0 or -1.  No handler reads past `size` bytes of `value`, and
-// none reads at all unless the element length is exactly its size and that
-// many bytes remain.
+// in one table.  The table holds each element's policy (exact value size,
+// whether the sequence must be open, the error text of a refused element) and
+// the walk applies it before the handler runs, so a handler only ever sees
+// exactly its size of value bytes.  A handler returns
+//   MAP_CS_ELEM_OK        the element was taken;
+//   MAP_CS_ELEM_FAILED    a content error (a radio id other than 1 or 2, an
+//                         unknown VAP): the walk steps over it and goes on;
+//   MAP_CS_ELEM_END_WALK  the element failed and the walk ends here.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 struct map_cs;
 
-using map_cs_elem_handler = int (*)(map_cs* cs, const uint8_t* value, int* remaining,
-                                    uint16_t elem_len);
+inline constexpr int MAP_CS_ELEM_OK = 0;
+inline constexpr int MAP_CS_ELEM_FAILED = -1;
+inline constexpr int MAP_CS_ELEM_END_WALK = -2;
+
+using map_cs_elem_handler = int (*)(map_cs* cs, std::span<const uint8_t> value);
+
+// One row of the element table.
+struct map_cs_elem_policy {
+    uint16_t code;
+    map_cs_elem_handler fn;
+    uint16_t size;           // the exact element length
+    bool needs_open;         // refused unless the configuration sequence is open
+    const char* error_text;  // logged when the length, the bytes left or the state are wrong
+};
+
+// The row of an element code, or null for a code the AP does not know.
+const map_cs_elem_policy* map_cs_elem_policy_find(uint16_t code);
 
 // Element codes and exact value sizes.
 inline constexpr uint16_t MAP_CS_ELEM_RADIO_CONFIG = 0x2004;
@@ -47,36 +61,20 @@ inline constexpr uint16_t MAP_CS_ELEM_RADIO_RRM_MODE = 0x2040;
 inline constexpr int MAP_CS_RADIO_RRM_MODE_LEN = 2;
 
 // Radio elements (all need an open configuration sequence).
-int map_cs_handler_process_radio_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                        uint16_t elem_len);
-int map_cs_handler_process_qos_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                      uint16_t elem_len);
-int map_cs_handler_process_station_isolation_config(map_cs* cs, const uint8_t* value,
-                                                    int* remaining, uint16_t elem_len);
-int map_cs_handler_process_radio_stbc_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                             uint16_t elem_len);
-int map_cs_handler_process_radio_tspec_acm_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                                  uint16_t elem_len);
-int map_cs_handler_process_radio_rrm_mode_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                                 uint16_t elem_len);
+int map_cs_handler_process_radio_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_qos_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_station_isolation_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_radio_stbc_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_radio_tspec_acm_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_radio_rrm_mode_config(map_cs* cs, std::span<const uint8_t> value);
 
 // VAP elements (all need an open configuration sequence).
-int map_cs_handler_process_vap_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                      uint16_t elem_len);
-int map_cs_handler_process_vap_config_2(map_cs* cs, const uint8_t* value, int* remaining,
-                                        uint16_t elem_len);
-int map_cs_handler_process_vap_redirect_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                               uint16_t elem_len);
-int map_cs_handler_process_vap_client_qos_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                                 uint16_t elem_len);
+int map_cs_handler_process_vap_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_vap_config_2(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_vap_redirect_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_vap_client_qos_config(map_cs* cs, std::span<const uint8_t> value);
 
 // ---- shared by the handler files ------------------------------------------------
-
-// Checks that the element length is exactly `size`, that `size` bytes remain
-// and, when `needs_open`, that the sequence is open.  Otherwise logs
-// `error_text`, sets *remaining to 0 and returns false.
-bool map_cs_elem_check(const map_cs* cs, const uint8_t* value, int* remaining, uint16_t elem_len,
-                       int size, bool needs_open, const char* error_text);
 
 // Stores `value` into `field`; true when it differed.
 template <typename T>

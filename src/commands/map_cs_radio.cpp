@@ -253,45 +253,20 @@ bool radio_elem_store(map_radio_config& radio, const radio_elem& e) {
 
 // The common part of the two-byte elements (radio id, flag): stores the
 // radio name and the flag chosen by `field`.
-int radio_flag_elem(map_cs* cs, const uint8_t* value, int* remaining, uint16_t elem_len, int size,
-                    const char* error_text, uint8_t map_radio_config::*field) {
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, size, true, error_text)) {
-        return -1;
-    }
-    wire_reader r = wire_reader_make(value, static_cast<size_t>(size));
-    uint8_t radio_id = 0;
-    uint8_t flag = 0;
-    if (!wire_read_u8(r, radio_id) || !wire_read_u8(r, flag)) {
-        *remaining = 0;
-        return -1;
-    }
+int radio_flag_elem(map_cs* cs, std::span<const uint8_t> value, uint8_t map_radio_config::*field) {
+    const uint8_t radio_id = value[0];
+    const uint8_t flag = value[1];
     map_radio_config* radio = radio_of(cs, radio_id);
     if (radio == nullptr || !radio_name_store(*radio, radio_id)) {
-        return -1;
+        return MAP_CS_ELEM_FAILED;
     }
     if (map_cs_elem_update(radio->*field, flag)) {
         radio->radio_changed = 1;
     }
-    *remaining -= size;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
 }  // namespace
-
-bool map_cs_elem_check(const map_cs* cs, const uint8_t* value, int* remaining, uint16_t elem_len,
-                       int size, bool needs_open, const char* error_text) {
-    if (remaining == nullptr) {
-        MAP_ERROR("%s", error_text);
-        return false;
-    }
-    if (cs == nullptr || value == nullptr || elem_len != size || *remaining < size ||
-        (needs_open && cs->config_state != MAP_CS_STATE_OPEN)) {
-        MAP_ERROR("%s", error_text);
-        *remaining = 0;
-        return false;
-    }
-    return true;
-}
 
 bool map_cs_elem_update_text(char* field, int size, const char* value) {
     if (field == nullptr || size <= 0 || value == nullptr) {
@@ -306,22 +281,16 @@ bool map_cs_elem_update_text(char* field, int size, const char* value) {
     return true;
 }
 
-int map_cs_handler_process_radio_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                        uint16_t elem_len) {
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, MAP_CS_RADIO_CONFIG_LEN, true,
-                           "ERROR: Received incorrect Radio Config pkt")) {
-        return -1;
-    }
-    wire_reader r = wire_reader_make(value, MAP_CS_RADIO_CONFIG_LEN);
+int map_cs_handler_process_radio_config(map_cs* cs, std::span<const uint8_t> value) {
+    wire_reader r = wire_reader_make(value.data(), value.size());
     radio_elem e{};
     if (!radio_elem_read(r, e)) {
         MAP_ERROR("ERROR: Received incorrect Radio Config pkt");
-        *remaining = 0;
-        return -1;
+        return MAP_CS_ELEM_END_WALK;
     }
     map_radio_config* radio = radio_of(cs, e.radio_id);
     if (radio == nullptr || !radio_name_store(*radio, e.radio_id)) {
-        return -1;
+        return MAP_CS_ELEM_FAILED;
     }
     if (radio_elem_store(*radio, e)) {
         MAP_TRACE(MAP_TRACE_CONFIG,
@@ -332,17 +301,11 @@ int map_cs_handler_process_radio_config(map_cs* cs, const uint8_t* value, int* r
                   "Radio configuration in not changed for radio - %s whose adminmode - %d",
                   radio->radio_name, radio->admin_mode);
     }
-    *remaining -= MAP_CS_RADIO_CONFIG_LEN;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
-int map_cs_handler_process_qos_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                      uint16_t elem_len) {
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, MAP_CS_QOS_CONFIG_LEN, true,
-                           "ERROR: Received incorrect QoS Config pkt")) {
-        return -1;
-    }
-    wire_reader r = wire_reader_make(value, MAP_CS_QOS_CONFIG_LEN);
+int map_cs_handler_process_qos_config(map_cs* cs, std::span<const uint8_t> value) {
+    wire_reader r = wire_reader_make(value.data(), value.size());
     uint8_t radio_id = 0;
     uint32_t v[MAP_RADIO_QOS_QUEUES][8] = {};
     bool ok = wire_read_u8(r, radio_id);
@@ -353,12 +316,11 @@ int map_cs_handler_process_qos_config(map_cs* cs, const uint8_t* value, int* rem
     }
     if (!ok) {
         MAP_ERROR("ERROR: Received incorrect QoS Config pkt");
-        *remaining = 0;
-        return -1;
+        return MAP_CS_ELEM_END_WALK;
     }
     map_radio_config* radio = radio_of(cs, radio_id);
     if (radio == nullptr) {
-        return -1;
+        return MAP_CS_ELEM_FAILED;
     }
     for (int q = 0; q < MAP_RADIO_QOS_QUEUES; ++q) {
         map_radio_qos_queue& queue = radio->qos_queue[q];
@@ -377,39 +339,23 @@ int map_cs_handler_process_qos_config(map_cs* cs, const uint8_t* value, int* rem
             queue.changed = 1;
         }
     }
-    *remaining -= MAP_CS_QOS_CONFIG_LEN;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
-int map_cs_handler_process_station_isolation_config(map_cs* cs, const uint8_t* value,
-                                                    int* remaining, uint16_t elem_len) {
-    return radio_flag_elem(cs, value, remaining, elem_len, MAP_CS_STATION_ISOLATION_LEN,
-                           "ERROR: Received incorrect Station Isolation Config pkt",
-                           &map_radio_config::station_isolation);
+int map_cs_handler_process_station_isolation_config(map_cs* cs, std::span<const uint8_t> value) {
+    return radio_flag_elem(cs, value, &map_radio_config::station_isolation);
 }
 
-int map_cs_handler_process_radio_stbc_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                             uint16_t elem_len) {
-    return radio_flag_elem(cs, value, remaining, elem_len, MAP_CS_RADIO_STBC_LEN,
-                           "ERROR: Received incorrect Radio STBC Config pkt",
-                           &map_radio_config::stbc);
+int map_cs_handler_process_radio_stbc_config(map_cs* cs, std::span<const uint8_t> value) {
+    return radio_flag_elem(cs, value, &map_radio_config::stbc);
 }
 
-int map_cs_handler_process_radio_rrm_mode_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                                 uint16_t elem_len) {
-    return radio_flag_elem(cs, value, remaining, elem_len, MAP_CS_RADIO_RRM_MODE_LEN,
-                           "ERROR: Received incorrect Radio RRM Mode Config pkt",
-                           &map_radio_config::rrm);
+int map_cs_handler_process_radio_rrm_mode_config(map_cs* cs, std::span<const uint8_t> value) {
+    return radio_flag_elem(cs, value, &map_radio_config::rrm);
 }
 
-int map_cs_handler_process_radio_tspec_acm_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                                  uint16_t elem_len) {
-    static constexpr char error_text[] = "ERROR: Received incorrect Radio TSPEC ACM Config pkt";
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, MAP_CS_RADIO_TSPEC_ACM_LEN, true,
-                           error_text)) {
-        return -1;
-    }
-    wire_reader r = wire_reader_make(value, MAP_CS_RADIO_TSPEC_ACM_LEN);
+int map_cs_handler_process_radio_tspec_acm_config(map_cs* cs, std::span<const uint8_t> value) {
+    wire_reader r = wire_reader_make(value.data(), value.size());
     uint8_t radio_id = 0;
     map_radio_tspec_acm in{};
     if (!wire_read_u8(r, radio_id) || !wire_read_u8(r, in.tspec_mode) ||
@@ -418,13 +364,12 @@ int map_cs_handler_process_radio_tspec_acm_config(map_cs* cs, const uint8_t* val
         !wire_read_be16(r, in.roam_reserve_limit) || !wire_read_be16(r, in.ap_inactivity_timeout) ||
         !wire_read_be16(r, in.sta_inactivity_timeout) ||
         !wire_read_u8(r, in.legacy_wmm_queue_map_mode)) {
-        MAP_ERROR("%s", error_text);
-        *remaining = 0;
-        return -1;
+        MAP_ERROR("ERROR: Received incorrect Radio TSPEC ACM Config pkt");
+        return MAP_CS_ELEM_END_WALK;
     }
     map_radio_config* radio = radio_of(cs, radio_id);
     if (radio == nullptr || !radio_name_store(*radio, radio_id)) {
-        return -1;
+        return MAP_CS_ELEM_FAILED;
     }
     // The stored values are cleared before the comparison, so any non-zero
     // value marks the radio changed.
@@ -443,6 +388,5 @@ int map_cs_handler_process_radio_tspec_acm_config(map_cs* cs, const uint8_t* val
     if (changed) {
         radio->radio_changed = 1;
     }
-    *remaining -= MAP_CS_RADIO_TSPEC_ACM_LEN;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }

@@ -146,24 +146,18 @@ bool update_qos_ref(map_vap_qos_ref& ref, uint8_t type,
 
 }  // namespace
 
-int map_cs_handler_process_vap_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                      uint16_t elem_len) {
+int map_cs_handler_process_vap_config(map_cs* cs, std::span<const uint8_t> value) {
     static constexpr char error_text[] = "Rx'ed incorrect VAP cfg pkt";
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, MAP_CS_VAP_CONFIG_LEN, true,
-                           error_text)) {
-        return -1;
-    }
-    wire_reader r = wire_reader_make(value, MAP_CS_VAP_CONFIG_LEN);
+    wire_reader r = wire_reader_make(value.data(), value.size());
     vap_elem e{};
     if (!vap_elem_read(r, e)) {
         MAP_ERROR("%s", error_text);
-        *remaining = 0;
-        return -1;
+        return MAP_CS_ELEM_END_WALK;
     }
     map_vap_config* vap = map_cs_get_vap_config(cs, e.radio_id, e.vap_id);
     if (vap == nullptr) {
         MAP_ERROR("radio_id = %d, vap %2d, vap ptr null", e.radio_id, e.vap_id);
-        return -1;
+        return MAP_CS_ELEM_FAILED;
     }
     const bool changed = vap_elem_store(*vap, e);
     if (changed) {
@@ -171,18 +165,12 @@ int map_cs_handler_process_vap_config(map_cs* cs, const uint8_t* value, int* rem
     }
     MAP_TRACE(MAP_TRACE_CONFIG, "VAP cfg %s changed for VAP %d (adminmode = %d)",
               changed ? "" : "NOT", vap->vap_id, vap->admin_mode);
-    *remaining -= MAP_CS_VAP_CONFIG_LEN;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
-int map_cs_handler_process_vap_config_2(map_cs* cs, const uint8_t* value, int* remaining,
-                                        uint16_t elem_len) {
+int map_cs_handler_process_vap_config_2(map_cs* cs, std::span<const uint8_t> value) {
     static constexpr char error_text[] = "ERROR: Received incorrect VAP Config-2 pkt";
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, MAP_CS_VAP_CONFIG_2_LEN, true,
-                           error_text)) {
-        return -1;
-    }
-    wire_reader r = wire_reader_make(value, MAP_CS_VAP_CONFIG_2_LEN);
+    wire_reader r = wire_reader_make(value.data(), value.size());
     uint8_t radio_id = 0;
     uint8_t vap_id = 0;
     uint8_t arp_supp = 0;
@@ -190,12 +178,11 @@ int map_cs_handler_process_vap_config_2(map_cs* cs, const uint8_t* value, int* r
     if (!wire_read_u8(r, radio_id) || !wire_read_u8(r, vap_id) || !wire_read_u8(r, arp_supp) ||
         !wire_read_u8(r, dl2tunnel)) {
         MAP_ERROR("%s", error_text);
-        *remaining = 0;
-        return -1;
+        return MAP_CS_ELEM_END_WALK;
     }
     map_vap_config* vap = map_cs_get_vap_config(cs, radio_id, vap_id);
     if (vap == nullptr) {
-        return -1;
+        return MAP_CS_ELEM_FAILED;
     }
     const bool arp_changed = map_cs_elem_update(vap->arp_supp, arp_supp);
     const bool dl2_changed = map_cs_elem_update(vap->dl2tunnel, dl2tunnel);
@@ -206,18 +193,12 @@ int map_cs_handler_process_vap_config_2(map_cs* cs, const uint8_t* value, int* r
               arp_changed ? "" : "NOT", vap_id, "arp supp", arp_supp);
     MAP_TRACE(MAP_TRACE_CONFIG, "Vap configuration %s changed for vap %d, %s mode %d",
               dl2_changed ? "" : "NOT", vap_id, "dl2tunnel", dl2tunnel);
-    *remaining -= MAP_CS_VAP_CONFIG_2_LEN;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
-int map_cs_handler_process_vap_redirect_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                               uint16_t elem_len) {
+int map_cs_handler_process_vap_redirect_config(map_cs* cs, std::span<const uint8_t> value) {
     static constexpr char error_text[] = "ERROR: Received incorrect VAP Redirect Config pkt";
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, MAP_CS_VAP_REDIRECT_LEN, true,
-                           error_text)) {
-        return -1;
-    }
-    wire_reader r = wire_reader_make(value, MAP_CS_VAP_REDIRECT_LEN);
+    wire_reader r = wire_reader_make(value.data(), value.size());
     uint8_t radio_id = 0;
     uint8_t vap_id = 0;
     uint8_t mode = 0;
@@ -226,12 +207,11 @@ int map_cs_handler_process_vap_redirect_config(map_cs* cs, const uint8_t* value,
     if (!wire_read_u8(r, radio_id) || !wire_read_u8(r, vap_id) || !wire_read_u8(r, mode) ||
         !wire_read_be32(r, redirect_value) || !read_text(r, url)) {
         MAP_ERROR("%s", error_text);
-        *remaining = 0;
-        return -1;
+        return MAP_CS_ELEM_END_WALK;
     }
     map_vap_config* vap = map_cs_get_vap_config(cs, radio_id, vap_id);
     if (vap == nullptr) {
-        return -1;
+        return MAP_CS_ELEM_FAILED;
     }
     bool changed = map_cs_elem_update(vap->redirect_mode, mode);
     changed |= map_cs_elem_update(vap->redirect_value, redirect_value);
@@ -245,18 +225,12 @@ int map_cs_handler_process_vap_redirect_config(map_cs* cs, const uint8_t* value,
                   "Vap configuration is not changed for vap - %d whose adminmode - %d", vap_id,
                   vap->admin_mode);
     }
-    *remaining -= MAP_CS_VAP_REDIRECT_LEN;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }
 
-int map_cs_handler_process_vap_client_qos_config(map_cs* cs, const uint8_t* value, int* remaining,
-                                                 uint16_t elem_len) {
+int map_cs_handler_process_vap_client_qos_config(map_cs* cs, std::span<const uint8_t> value) {
     static constexpr char error_text[] = "ERROR: Rx'ed incorrect VAP Client QoS Config packet";
-    if (!map_cs_elem_check(cs, value, remaining, elem_len, MAP_CS_VAP_CLIENT_QOS_LEN, true,
-                           error_text)) {
-        return -1;
-    }
-    wire_reader r = wire_reader_make(value, MAP_CS_VAP_CLIENT_QOS_LEN);
+    wire_reader r = wire_reader_make(value.data(), value.size());
     uint8_t radio_id = 0;
     uint8_t vap_id = 0;
     uint8_t mode = 0;
@@ -271,12 +245,11 @@ int map_cs_handler_process_vap_client_qos_config(map_cs* cs, const uint8_t* valu
     }
     if (!ok) {
         MAP_ERROR("%s", error_text);
-        *remaining = 0;
-        return -1;
+        return MAP_CS_ELEM_END_WALK;
     }
     map_vap_config* vap = map_cs_get_vap_config(cs, radio_id, vap_id);
     if (vap == nullptr) {
-        return -1;
+        return MAP_CS_ELEM_FAILED;
     }
     bool changed = map_cs_elem_update(vap->cltqos_mode, mode);
     changed |= map_cs_elem_update(vap->def_bwmax_down, bw_down);
@@ -295,6 +268,5 @@ int map_cs_handler_process_vap_client_qos_config(map_cs* cs, const uint8_t* valu
                   "VAP client QoS configuration not changed for vap - %d, admin mode - %d", vap_id,
                   vap->admin_mode);
     }
-    *remaining -= MAP_CS_VAP_CLIENT_QOS_LEN;
-    return 0;
+    return MAP_CS_ELEM_OK;
 }

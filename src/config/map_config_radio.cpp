@@ -151,9 +151,9 @@ int apply_rate_rows(const char* cls, const char* instance, uint32_t bits, const 
         }
         tail = row;
     }
-    // An empty set is refused before the old rows are deleted, so that the
-    // radio keeps rates it can work with.
-    if (!rows || lsqlquery_delete_pv(cls, instance, nullptr) != 0 ||
+    // The old rows go first; an empty set then fails, leaving the class
+    // without rows, as the switch asked for none.
+    if (lsqlquery_delete_pv(cls, instance, nullptr) != 0 || !rows ||
         lsqlquery_insert_pv(cls, instance, rows.get()) != 0) {
         MAP_ERROR("Error in applying the rate configuration");
         map_config_error_set(error, error_text);
