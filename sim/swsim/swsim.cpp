@@ -136,16 +136,19 @@ void swsim_close(swsim& s) {
     s.udp_fd = s.listen_fd = -1;
 }
 
-std::vector<uint8_t> swsim_msg_discover(uint32_t switch_ip) {
+std::vector<uint8_t> swsim_msg_discover(uint32_t switch_ip, uint16_t version, uint8_t device_type) {
     static uint8_t buf[128];
     wire_msg m;
     wire_msg_begin(m, buf, sizeof buf, SWITCH_DISCOVER);
     uint8_t ip[MAP_IP_ELEM_LEN];
     map_ip_elem_encode(switch_ip, 0xFF000000, ip);
     const uint8_t mac[6] = {0x00, 0x50, 0x56, 0x00, 0x00, 0x01};
-    wire_msg_add_u8(m, MAP_ELEM_DEVICE_TYPE, MAP_DEVICE_TYPE_SWITCH);
+    wire_msg_add_u8(m, MAP_ELEM_DEVICE_TYPE, device_type);
+    // Element 5 carries one byte that the AP steps over; a switch sends it
+    // ahead of the fields the AP reads.
+    wire_msg_add_u8(m, MAP_ELEM_DISCOVER_SKIP, 0);
     wire_msg_add_be16(m, MAP_ELEM_VENDOR_ID, MAP_VENDOR_ID);
-    wire_msg_add_be16(m, MAP_ELEM_PROTOCOL_VERSION, MAP_PROTOCOL_VERSION);
+    wire_msg_add_be16(m, MAP_ELEM_PROTOCOL_VERSION, version);
     wire_msg_add(m, MAP_ELEM_MAC, mac, 6);
     wire_msg_add(m, MAP_ELEM_IP_ADDR, ip, sizeof ip);
     wire_msg_add_u8(m, MAP_ELEM_MUTUAL_AUTH, 0);

@@ -77,7 +77,10 @@ std::vector<uint8_t> swsim_msg_auth_req();
 std::vector<uint8_t> swsim_msg_auth_succeed();
 std::vector<uint8_t> swsim_msg_keepalive(uint32_t interval);
 std::vector<uint8_t> swsim_msg_relink(uint32_t ip);
-std::vector<uint8_t> swsim_msg_discover(uint32_t switch_ip);
+// A discover message as a switch sends it: device type, element 5, vendor 1,
+// the protocol version, the switch MAC, its IP element, element 274.
+std::vector<uint8_t> swsim_msg_discover(uint32_t switch_ip, uint16_t version = 2,
+                                        uint8_t device_type = 1);
 
 // Reads an identification message into `id`; 0 or -1.
 int swsim_parse_ident(const std::vector<uint8_t>& msg, swsim_ident& id);

@@ -40,7 +40,7 @@ bool map_platform_is_sandbox();
 // Maps an absolute AP path ("/etc/board") to the path to open.  Writes a
 // terminated text into `out`; returns 0, or -1 when `ap_path` is not absolute
 // or the result does not fit.  Never allocates.
-int map_platform_path(const char* ap_path, char* out, size_t out_len);
+[[nodiscard]] int map_platform_path(const char* ap_path, char* out, size_t out_len);
 FILE* map_platform_fopen(const char* ap_path, const char* mode);
 int map_platform_open(const char* ap_path, int flags, mode_t mode = 0);
 int map_platform_stat(const char* ap_path, struct stat* st);
@@ -68,10 +68,10 @@ int map_platform_shell_text(const char* command, char* out, size_t out_len);
 // Writes `len` bytes as the new value of the table entry named by the integer
 // vector `name` (`nlen` elements).  0 or -1 (errno set).  Production uses the
 // sysctl system call where the kernel still has it, else fails with ENOSYS.
-int map_platform_sysctl_write(const int* name, int nlen, const void* value, size_t len);
+[[nodiscard]] int map_platform_sysctl_write(const int* name, int nlen, const void* value, size_t len);
 // Reads the current value into `out` (at most *len bytes); *len receives the
 // number of bytes read.  0 or -1.
-int map_platform_sysctl_read(const int* name, int nlen, void* out, size_t* len);
+[[nodiscard]] int map_platform_sysctl_read(const int* name, int nlen, void* out, size_t* len);
 // The file behind a table entry in the sandbox: "<root>/sysctl/3.21.1.4".
 int map_platform_sysctl_file(const int* name, int nlen, char* out, size_t out_len);
 
@@ -95,7 +95,7 @@ unsigned map_platform_alarm_last();
 unsigned map_platform_alarm_calls();
 
 // fork() for the daemon's children.
-pid_t map_platform_fork();
+[[nodiscard]] pid_t map_platform_fork();
 
 // ---- failure injection (tests) -----------------------------------------------
 

@@ -86,11 +86,11 @@ int map_switch_comm_extract_discover_pkt(const uint8_t* body, int length,
     *s = map_discover_summary{};
     wire_reader r = wire_reader_make(body, static_cast<size_t>(length));
     uint16_t type = 0, elen = 0;
-    // Values are taken at their fixed size whatever the element length says;
-    // a value that is not all there ends the walk.
-    while (wire_remaining(r) >= 4) {
-        wire_read_be16(r, type);
-        wire_read_be16(r, elen);
+    // A value that is not all there ends the walk.
+    // Not the shared element walk: an unknown element clears the summary and
+    // parsing goes on right after its header, and values are taken at their
+    // fixed sizes whatever the length field says.
+    while (wire_read_be16(r, type) && wire_read_be16(r, elen)) {
         bool ok = true;
         switch (type) {
             case MAP_ELEM_END:
@@ -105,6 +105,7 @@ int map_switch_comm_extract_discover_pkt(const uint8_t* body, int length,
                 ok = wire_read_be16(r, s->protocol_version);
                 break;
             case MAP_ELEM_DISCOVER_SKIP:
+                ok = wire_skip(r, 1);  // one byte the AP has no use for
                 break;
             case MAP_ELEM_MAC:
                 ok = wire_read_bytes(r, s->mac, sizeof s->mac);
@@ -331,7 +332,8 @@ int map_switch_comm_provisioning_discovery(map_switch_comm* rec, map_ap_provisio
         uint32_t ip = map_provision_ipv4(prov->primary_addr);
         if (ip != 0) {
             MAP_TRACE(MAP_TRACE_PROVISION, "Sending PRIM pkt, state = %d\n", g_provisioning_counter);
-            map_switch_comm_send_discover_pkt(rec, ip, prov);
+            // A failed send is logged; the cycle keeps its schedule.
+            (void)map_switch_comm_send_discover_pkt(rec, ip, prov);
         }
         rec->discovery_countdown = 5;
         ++g_provisioning_counter;
@@ -339,7 +341,7 @@ int map_switch_comm_provisioning_discovery(map_switch_comm* rec, map_ap_provisio
         uint32_t ip = map_provision_ipv4(prov->backup_addr);
         if (ip != 0) {
             MAP_TRACE(MAP_TRACE_PROVISION, "Sending BKP pkt, state = %d\n", g_provisioning_counter);
-            map_switch_comm_send_discover_pkt(rec, ip, prov);
+            (void)map_switch_comm_send_discover_pkt(rec, ip, prov);  // logged; schedule kept
         }
         rec->discovery_countdown = 30;
         g_provisioning_counter = 0;
@@ -377,7 +379,8 @@ int map_switch_comm_discovery_timeout(map_switch_comm* rec, map_ap_provision_par
             if (target != 0) {
                 rec->next_addr_index = i + 1;
                 rec->discovery_countdown = 5;
-                map_switch_comm_send_discover_pkt(rec, target, prov);
+                // A failed send is logged; the next step comes on schedule.
+                (void)map_switch_comm_send_discover_pkt(rec, target, prov);
                 return 0;
             }
         }

@@ -24,23 +24,23 @@ inline wire_reader wire_reader_make(const void* data, size_t len) {
 inline size_t wire_remaining(const wire_reader& r) { return r.len - r.pos; }
 inline const uint8_t* wire_cursor(const wire_reader& r) { return r.data + r.pos; }
 
-inline bool wire_skip(wire_reader& r, size_t n) {
+[[nodiscard]] inline bool wire_skip(wire_reader& r, size_t n) {
     if (n > wire_remaining(r)) return false;
     r.pos += n;
     return true;
 }
-inline bool wire_read_u8(wire_reader& r, uint8_t& v) {
+[[nodiscard]] inline bool wire_read_u8(wire_reader& r, uint8_t& v) {
     if (wire_remaining(r) < 1) return false;
     v = r.data[r.pos++];
     return true;
 }
-inline bool wire_read_be16(wire_reader& r, uint16_t& v) {
+[[nodiscard]] inline bool wire_read_be16(wire_reader& r, uint16_t& v) {
     if (wire_remaining(r) < 2) return false;
     v = static_cast<uint16_t>((r.data[r.pos] << 8) | r.data[r.pos + 1]);
     r.pos += 2;
     return true;
 }
-inline bool wire_read_be32(wire_reader& r, uint32_t& v) {
+[[nodiscard]] inline bool wire_read_be32(wire_reader& r, uint32_t& v) {
     if (wire_remaining(r) < 4) return false;
     const uint8_t* p = r.data + r.pos;
     v = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
@@ -48,27 +48,27 @@ inline bool wire_read_be32(wire_reader& r, uint32_t& v) {
     return true;
 }
 // Host-order fields of local records.
-inline bool wire_read_host16(wire_reader& r, uint16_t& v) {
+[[nodiscard]] inline bool wire_read_host16(wire_reader& r, uint16_t& v) {
     if (wire_remaining(r) < 2) return false;
     memcpy(&v, r.data + r.pos, 2);
     r.pos += 2;
     return true;
 }
-inline bool wire_read_host32(wire_reader& r, uint32_t& v) {
+[[nodiscard]] inline bool wire_read_host32(wire_reader& r, uint32_t& v) {
     if (wire_remaining(r) < 4) return false;
     memcpy(&v, r.data + r.pos, 4);
     r.pos += 4;
     return true;
 }
 // Copies exactly `n` bytes.
-inline bool wire_read_bytes(wire_reader& r, void* out, size_t n) {
+[[nodiscard]] inline bool wire_read_bytes(wire_reader& r, void* out, size_t n) {
     if (n > wire_remaining(r)) return false;
     if (n) memcpy(out, r.data + r.pos, n);
     r.pos += n;
     return true;
 }
 // A view of the next `n` bytes.
-inline bool wire_read_span(wire_reader& r, size_t n, std::span<const uint8_t>& out) {
+[[nodiscard]] inline bool wire_read_span(wire_reader& r, size_t n, std::span<const uint8_t>& out) {
     if (n > wire_remaining(r)) return false;
     out = std::span<const uint8_t>(r.data + r.pos, n);
     r.pos += n;
@@ -171,12 +171,12 @@ struct wire_elem {
 // moves past the header and past the value bytes present, so a walk always
 // ends.  A value shorter than its header claims is reported with complete ==
 // false; the handler decides whether that ends the walk.
-bool wire_elem_next(wire_reader& r, wire_elem& e);
+[[nodiscard]] bool wire_elem_next(wire_reader& r, wire_elem& e);
 
 // Takes exactly `n` value bytes of an element that the protocol reads at a
 // fixed size whatever its length says: false (nothing copied) unless at least
 // `n` bytes of the value are present.
-bool wire_elem_fixed(const wire_elem& e, void* out, size_t n);
+[[nodiscard]] bool wire_elem_fixed(const wire_elem& e, void* out, size_t n);
 
 // ---- message builder -----------------------------------------------------------
 
@@ -194,7 +194,7 @@ bool wire_msg_add_u8(wire_msg& m, uint16_t type, uint8_t v);
 bool wire_msg_add_be16(wire_msg& m, uint16_t type, uint16_t v);
 bool wire_msg_add_be32(wire_msg& m, uint16_t type, uint32_t v);
 // Patches the message length; returns the length, or 0 if anything overflowed.
-size_t wire_msg_finish(wire_msg& m);
+[[nodiscard]] size_t wire_msg_finish(wire_msg& m);
 
 // ---- shared value forms --------------------------------------------------------
 

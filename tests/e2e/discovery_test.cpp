@@ -9,11 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "e2e/twin_fixture.hpp"
+#include "swsim/swsim.hpp"
 #include "wire/wire.hpp"
 
 using namespace mapd_e2e;
@@ -25,8 +24,11 @@ constexpr uint32_t kSwitchB = 0x7F000003;  // 127.0.0.3
 
 uint16_t msg_type(const std::vector<uint8_t>& m) { return m.size() >= 2 ? wire_load_be16(m.data()) : 0; }
 
-// Types of what arrived within `ms`.
-std::vector<uint16_t> types(udp_peer& p, int ms) {
+constexpr const char* kDiscovery = " Discovery Timeout Interval: ";
+
+// Types of what has arrived (everything the AP sent before a dump it has
+// answered is here already).
+std::vector<uint16_t> types(udp_peer& p, int ms = 100) {
     std::vector<uint16_t> out;
     for (auto& m : p.drain(ms)) out.push_back(msg_type(m));
     return out;
@@ -44,22 +46,26 @@ TEST(Discovery, StaticAddressesFiveSecondsApartThenThirtySecondPause) {
     ASSERT_TRUE(t.start()) << t.log_text();
 
     t.advance(29);
-    EXPECT_TRUE(types(a, 1500).empty()) << "the first round waits 30 seconds";
+    ASSERT_TRUE(t.dump_shows(kDiscovery, 1));
+    EXPECT_TRUE(types(a).empty()) << "the first round waits 30 seconds";
     t.advance(1);
     auto first = a.recv(3000);
     ASSERT_EQ(first.size(), 105u) << "discover messages are always 105 bytes";
     EXPECT_EQ(msg_type(first), 1);
     EXPECT_EQ(wire_load_be16(first.data() + 2), 105);
-    EXPECT_TRUE(b.recv(1200).empty());
+    ASSERT_TRUE(t.dump_shows(kDiscovery, 5));
+    EXPECT_TRUE(types(b).empty());
 
     t.advance(5);
     auto second = b.recv(3000);
     ASSERT_EQ(second.size(), 105u) << "the second slot 5 seconds later";
     t.advance(5);
-    EXPECT_TRUE(types(a, 1500).empty());
-    EXPECT_TRUE(types(b, 100).empty()) << "a walk without target pauses";
+    ASSERT_TRUE(t.dump_shows(kDiscovery, 30)) << "a walk without target pauses";
+    EXPECT_TRUE(types(a).empty());
+    EXPECT_TRUE(types(b).empty());
     t.advance(29);
-    EXPECT_TRUE(types(a, 1500).empty());
+    ASSERT_TRUE(t.dump_shows(kDiscovery, 1));
+    EXPECT_TRUE(types(a).empty());
     t.advance(1);
     EXPECT_EQ(a.recv(3000).size(), 105u) << "and starts again from the first slot after 30 s";
 }
@@ -82,7 +88,8 @@ TEST(Discovery, DhcpAddressesOnlyWithoutStaticOnes) {
         t.advance(30);
         EXPECT_EQ(msg_type(b.recv(3000)), 1);
         t.advance(5);
-        EXPECT_TRUE(types(a, 1500).empty()) << "a static slot hides the DHCP ones";
+        ASSERT_TRUE(t.dump_shows(kDiscovery, 30));
+        EXPECT_TRUE(types(a).empty()) << "a static slot hides the DHCP ones";
     }
 }
 
@@ -94,22 +101,21 @@ TEST(Discovery, UdpDiscoverFromAnAllowedSwitchIsFollowedOncePerTwentySeconds) {
 
     // No TLS server listens on 127.0.0.2:57777: the followed discover ends in
     // the failure notification, type 11, 105 bytes.
-    ASSERT_TRUE(a.send_to(switch_discover(kSwitchA)));
+    ASSERT_TRUE(a.send_to(swsim_msg_discover(kSwitchA)));
     auto note = a.recv(5000);
     ASSERT_EQ(note.size(), 105u) << t.log_text();
     EXPECT_EQ(msg_type(note), 11);
     EXPECT_TRUE(t.wait_log("Unable to TCP connect to switch: 127.0.0.2", 2000));
 
-    ASSERT_TRUE(a.send_to(switch_discover(kSwitchA)));
-    EXPECT_TRUE(types(a, 1500).empty()) << "the same switch is not followed twice within 20 s";
-
+    ASSERT_TRUE(a.send_to(swsim_msg_discover(kSwitchA)));
     // A switch that is not configured is not followed at all.
-    ASSERT_TRUE(b.send_to(switch_discover(kSwitchB)));
-    EXPECT_TRUE(types(b, 1500).empty());
+    ASSERT_TRUE(b.send_to(swsim_msg_discover(kSwitchB)));
+    ASSERT_GE(t.dump_number(kDiscovery), 0);  // both handled by now
+    EXPECT_TRUE(types(a).empty()) << "the same switch is not followed twice within 20 s";
+    EXPECT_TRUE(types(b).empty());
 
     t.advance(20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ASSERT_TRUE(a.send_to(switch_discover(kSwitchA)));
+    ASSERT_TRUE(a.send_to(swsim_msg_discover(kSwitchA)));
     EXPECT_EQ(msg_type(a.recv(5000)), 11) << "followed again 20 seconds later";
 }
 
@@ -119,15 +125,15 @@ TEST(Discovery, BadDiscoverMessagesAreDroppedAndTheDaemonRunsOn) {
     ASSERT_TRUE(t.start()) << t.log_text();
     size_t mark = t.log_text().size();
 
-    auto short_body = switch_discover(kSwitchA);
+    auto short_body = swsim_msg_discover(kSwitchA);
     short_body.resize(4 + 42);
     a.send_to(short_body);
     EXPECT_TRUE(t.wait_log("Corrupt Discovery Packet", 3000, mark));
 
-    a.send_to(switch_discover(kSwitchA, 2, 2));
+    a.send_to(swsim_msg_discover(kSwitchA, 2, 2));
     EXPECT_TRUE(t.wait_log("Discover packet has unexpected device type 2", 3000, mark));
 
-    auto unknown = switch_discover(kSwitchA);  // an element of type 7 clears the summary
+    auto unknown = swsim_msg_discover(kSwitchA);  // an element of type 7 clears the summary
     const uint8_t elem7[] = {0, 7, 0, 0};
     unknown.insert(unknown.end() - 5, elem7, elem7 + 4);
     wire_store_be16(unknown.data() + 2, static_cast<uint16_t>(unknown.size()));
@@ -139,7 +145,7 @@ TEST(Discovery, BadDiscoverMessagesAreDroppedAndTheDaemonRunsOn) {
         if (len >= 2) junk[0] = 0, junk[1] = 1;
         a.send_to(junk);
     }
-    a.send_to(switch_discover(kSwitchA, 3));
+    a.send_to(swsim_msg_discover(kSwitchA, 3));
     EXPECT_TRUE(t.wait_log("unexpected protocol version 3, continue processing packet.", 3000, mark));
     EXPECT_EQ(msg_type(a.recv(5000)), 11) << "version 3 is followed all the same";
     EXPECT_EQ(kill(t.pid, 0), 0) << "the daemon is still running";
@@ -154,7 +160,7 @@ TEST(Discovery, LayerTwoPollIsQueuedAndFollowed) {
     udp_peer a("127.0.0.2");
     ASSERT_TRUE(t.start()) << t.log_text();
 
-    auto msg = switch_discover(kSwitchA);
+    auto msg = swsim_msg_discover(kSwitchA);
     std::vector<uint8_t> frame(20, 0);
     frame[12] = 0x88;
     frame[13] = 0xE8;
@@ -178,7 +184,8 @@ TEST(Discovery, LayerTwoPollIsQueuedAndFollowed) {
         stub[19 < len ? 19 : 0] = 1;
         sendto(raw, stub.data(), stub.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
-    EXPECT_TRUE(types(a, 1500).empty());
+    ASSERT_GE(t.dump_number(kDiscovery), 0);  // the frames were read before it
+    EXPECT_TRUE(types(a).empty());
     EXPECT_EQ(t.log_text().find("Unable to TCP connect", mark), std::string::npos);
     EXPECT_EQ(kill(t.pid, 0), 0);
     close(raw);

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,7 +54,17 @@ struct s_server {
         close(q[0]);
         out = p[0];
         in = q[1];
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));  // until it listens
+        // Ready once 127.0.0.2:57777 is in the kernel's list of listeners.
+        mapd_e2e::eventually(
+            [] {
+                std::ifstream tcp("/proc/net/tcp");
+                std::string line;
+                while (std::getline(tcp, line)) {
+                    if (line.find(" 0200007F:E1B1 00000000:0000 0A ") != std::string::npos) return true;
+                }
+                return false;
+            },
+            5000);
     }
     ~s_server() {
         if (pid > 0) {
@@ -129,7 +140,7 @@ struct Interop : testing::Test {
     // Sends a discover as the switch and returns the first message the AP sent
     // over TLS (as s_server printed it), or what came back over UDP.
     std::vector<uint8_t> follow(s_server& srv, udp_peer& peer, std::vector<uint8_t>* udp_reply) {
-        peer.send_to(switch_discover(0x7F000002));
+        peer.send_to(swsim_msg_discover(0x7F000002));
         auto got = srv.read_bytes(4, 4000);
         if (got.size() >= 4) {
             size_t total = wire_load_be16(got.data() + 2);
@@ -194,7 +205,7 @@ TEST_F(Interop, AnonymousDiffieHellmanOverTls10And12) {
         s_server srv({"-nocert", "-cipher", "ADH:@SECLEVEL=0", version});
         ASSERT_GT(srv.pid, 0);
         if (round++ > 0) t.advance(20);  // the same switch may be followed again
-        peer.send_to(switch_discover(0x7F000002));
+        peer.send_to(swsim_msg_discover(0x7F000002));
         auto head = srv.read_bytes(4, 8000);
         ASSERT_GE(head.size(), 4u) << version << "\n" << t.log_text();
         size_t total = wire_load_be16(head.data() + 2);
