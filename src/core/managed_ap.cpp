@@ -11,7 +11,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "commands/map_cs.hpp"
@@ -214,24 +216,35 @@ int map_main_loop_passes(map_control_block* cb, unsigned passes) {
     for (unsigned pass = 0; passes == 0 || pass < passes; ++pass) {
         map_switch_comm* rec = cb->switch_comm;
         timeval tv{1, 0};
-        fd_set rd;
+        fd_set rd, wr;
         FD_ZERO(&rd);
+        FD_ZERO(&wr);
         int maxfd = -1;
-        auto add = [&](int fd) {
+        auto add = [&](int fd, fd_set& set) {
             if (fd >= 0 && fd < FD_SETSIZE) {
-                FD_SET(fd, &rd);
+                FD_SET(fd, &set);
                 maxfd = fd > maxfd ? fd : maxfd;
             }
         };
-        add(rec->udp_fd);
+        add(rec->udp_fd, rd);
         rec->mapd_fd = mmsg_socket_get();
-        add(rec->mapd_fd);
+        add(rec->mapd_fd, rd);
         const int tls_fd = rec->ssl ? rec->ssl_rfd : -1;
-        add(tls_fd);
-        add(rec->l2_fd);
+        add(tls_fd, rd);
+        // Messages waiting for the TLS socket: wake when it takes more.
+        if (map_switch_comm_tls_write_pending(rec)) {
+            add(tls_fd, wr);
+        }
+        // A record OpenSSL has already read from the socket is served without
+        // waiting for the socket to become readable again.
+        const bool tls_buffered = rec->ssl && SSL_has_pending(rec->ssl.get()) == 1;
+        if (tls_buffered) {
+            tv = timeval{0, 0};
+        }
+        add(rec->l2_fd, rd);
         const int l2_fd = rec->l2_fd, udp_fd = rec->udp_fd, mapd_fd = rec->mapd_fd;
 
-        int r = select(maxfd + 1, &rd, nullptr, nullptr, &tv);
+        int r = select(maxfd + 1, &rd, &wr, nullptr, &tv);
         if (r < 0) {
             int err = errno;
             MAP_TRACE(MAP_TRACE_SWITCH, "Select Error %d", err);
@@ -242,7 +255,7 @@ int map_main_loop_passes(map_control_block* cb, unsigned passes) {
             MAP_ERROR("Error in the select call");
             return -1;
         }
-        if (r > 0) {
+        if (r > 0 || tls_buffered) {
             // Each ready descriptor is served once, in this order; a handler
             // may close a later one, so each is checked against the record.
             if (l2_fd >= 0 && FD_ISSET(l2_fd, &rd) && rec->l2_fd == l2_fd) {
@@ -254,9 +267,15 @@ int map_main_loop_passes(map_control_block* cb, unsigned passes) {
             if (mapd_fd >= 0 && FD_ISSET(mapd_fd, &rd)) {
                 mmsg_handler_receive(mapd_fd, local_buf, sizeof local_buf);
             }
-            if (tls_fd >= 0 && FD_ISSET(tls_fd, &rd) && rec->ssl && rec->ssl_rfd == tls_fd) {
+            if (tls_fd >= 0 && (FD_ISSET(tls_fd, &rd) || tls_buffered) && rec->ssl &&
+                rec->ssl_rfd == tls_fd) {
                 serve_tls(cb, rec, buf);
             }
+        }
+        // Waiting messages go out as the socket takes them; a switch that
+        // stopped reading is dropped once they have waited too long.
+        if (map_switch_comm_tls_write_pending(rec)) {
+            (void)map_switch_comm_tls_flush(rec);  // a failure has closed the link
         }
         uint32_t now = map_get_uptime();
         if (now == 0) {
@@ -273,7 +292,14 @@ int map_main_loop(map_control_block* cb) {
     return -1;
 }
 
+void map_seed_random() {
+    // rand() numbers the AP's certificates: each start, and each AP, gets
+    // its own sequence.
+    srand(static_cast<unsigned>(time(nullptr)) ^ (static_cast<unsigned>(getpid()) * 2654435761u));
+}
+
 int map_daemon_init() {
+    map_seed_random();
     map_control_block* cb = nullptr;
     if (map_init_component(&cb) != 0) {
         MAP_ERROR("Unable to allocate memory");

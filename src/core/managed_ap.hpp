@@ -22,9 +22,11 @@ struct map_control_block {
 };
 
 int map_daemon_init();
-int map_init_component(map_control_block** out);
+// Seeds rand() from the time and the process id; start-up does it once.
+void map_seed_random();
+[[nodiscard]] int map_init_component(map_control_block** out);
 int map_deinit_component(map_control_block* cb);
-int map_init_sub_components(map_control_block* cb);
+[[nodiscard]] int map_init_sub_components(map_control_block* cb);
 int map_deinit_sub_components(map_control_block* cb);
 int map_init_watchdog_timer(map_control_block* cb);
 void map_watchdog_pop(int sig);

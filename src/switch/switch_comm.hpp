@@ -38,6 +38,12 @@ inline constexpr size_t MAP_PASS_PHRASE_LEN = 64;
 inline constexpr int MAP_L2_QUEUE_SLOTS = 65;
 inline constexpr int MAP_DISCOVERED_MAX = 64;
 inline constexpr int MAP_SSL_WAIT_SECONDS = 10;
+// Messages waiting for the TLS socket to take them: room for this many bytes
+// (each message costs two more).  A switch that stops reading fills it, or
+// leaves its first message unwritten for MAP_TLS_STALL_SECONDS, and the link
+// is dropped like after any failed send.
+inline constexpr size_t MAP_TLS_OUTQ_SIZE = 65536;
+inline constexpr int MAP_TLS_STALL_SECONDS = 10;
 
 struct ssl_ctx_free_t {
     void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
@@ -82,6 +88,16 @@ struct map_discovered_entry {
 struct map_discovered_list {
     map_discovered_entry entry[MAP_DISCOVERED_MAX];
     int count;
+};
+
+// Whole messages that the TLS socket could not take yet, oldest first, each
+// stored as a 2-byte length and its bytes.  The first one is the message
+// OpenSSL has begun to write and must be offered again unchanged.
+struct map_tls_outq {
+    uint8_t buf[MAP_TLS_OUTQ_SIZE];
+    size_t head;         // offset of the first message
+    size_t tail;         // end of the last message
+    uint64_t since_ms;   // monotonic time the first message began to wait
 };
 
 struct map_ip_ports {
@@ -129,10 +145,11 @@ struct map_switch_comm {
     map_discovered_list discovered;
     map_ip_ports ports;
     uint8_t cert_verify;
+    map_tls_outq outq;
 };
 
 // ---- record and settings -------------------------------------------------------
-int map_switch_comm_init(map_switch_comm** out, map_control_block* cb);
+[[nodiscard]] int map_switch_comm_init(map_switch_comm** out, map_control_block* cb);
 int map_switch_comm_deinit(map_switch_comm* rec);
 map_switch_comm* get_switch_context();
 int map_switch_comm_update_config_ip_address(map_switch_comm* rec, uint32_t ip, int index);
@@ -149,7 +166,7 @@ int map_ip_base_port_is_valid(uint16_t port);
 void map_switch_comm_ip_ports_derive(map_ip_ports* ports);
 int map_switch_comm_ip_base_port_sync(map_switch_comm* rec);
 int map_switch_comm_ip_base_port_apply(map_switch_comm* rec);
-int map_switch_comm_udp_connection_open(map_switch_comm* rec);
+[[nodiscard]] int map_switch_comm_udp_connection_open(map_switch_comm* rec);
 int map_switch_comm_udp_connection_close(map_switch_comm* rec);
 int l2_queue_push(map_l2_queue* q, uint32_t ip);
 int l2_queue_pop(map_l2_queue* q, uint32_t* out);
@@ -168,7 +185,7 @@ struct map_provision_wire {
 };
 map_provision_wire map_provision_wire_fields(const map_ap_provision_params* prov);
 // Sends one datagram from the UDP socket to `ip` at the UDP port; 0 or -1.
-int map_switch_comm_udp_send(map_switch_comm* rec, uint32_t ip, const uint8_t* buf, size_t len);
+[[nodiscard]] int map_switch_comm_udp_send(map_switch_comm* rec, uint32_t ip, const uint8_t* buf, size_t len);
 
 // Sends a datagram to the daemon's own UDP port on 127.0.0.1 (the reports of
 // its children); the count sent or -1.
@@ -185,7 +202,7 @@ struct map_discover_summary {
     uint8_t elem_274;
 };
 
-int map_switch_comm_send_discover_pkt(map_switch_comm* rec, uint32_t ip,
+[[nodiscard]] int map_switch_comm_send_discover_pkt(map_switch_comm* rec, uint32_t ip,
                                       const map_ap_provision_params* prov);
 int map_switch_comm_process_discover_pkt(map_switch_comm* rec, const uint8_t* body, int length,
                                          int reason, map_ap_provision_params* prov);
@@ -214,20 +231,27 @@ size_t map_switch_comm_build_discover(uint8_t* buf, size_t cap, uint16_t type,
                                       const map_ap_provision_params* prov);
 
 // ---- secure channel --------------------------------------------------------------
-int map_switch_comm_ssl_ctx_create(map_switch_comm* rec, const map_ap_provision_params* prov);
-int map_switch_comm_ssl_connection_open(map_switch_comm* rec, int verify);
+[[nodiscard]] int map_switch_comm_ssl_ctx_create(map_switch_comm* rec, const map_ap_provision_params* prov);
+[[nodiscard]] int map_switch_comm_ssl_connection_open(map_switch_comm* rec, int verify);
 int map_switch_comm_ssl_connection_close(map_switch_comm* rec);
 int map_switch_comm_util_ssl_find_error(SSL* ssl, int ret);
-int map_switch_comm_data_send(map_switch_comm* rec, const uint8_t* buf, int length, int over_tls);
-int map_send_tls_conn_failure_notification_pkt(map_switch_comm* rec,
+[[nodiscard]] int map_switch_comm_data_send(map_switch_comm* rec, const uint8_t* buf, int length, int over_tls);
+// True while messages wait for the TLS socket (the main loop then waits for
+// it to become writable).
+bool map_switch_comm_tls_write_pending(const map_switch_comm* rec);
+// Writes what waits, as far as the socket takes it, and drops the link when
+// the first waiting message has waited MAP_TLS_STALL_SECONDS or the write
+// fails.  0, or -1 when the link was dropped.
+[[nodiscard]] int map_switch_comm_tls_flush(map_switch_comm* rec);
+[[nodiscard]] int map_send_tls_conn_failure_notification_pkt(map_switch_comm* rec,
                                                const map_ap_provision_params* prov);
-int map_ap_mutual_auth_init(ssl_ctx_ptr* ctx_slot);
+[[nodiscard]] int map_ap_mutual_auth_init(ssl_ctx_ptr* ctx_slot);
 int map_ap_mutual_auth_verify_cert_callback(int preverify_ok, X509_STORE_CTX* store);
 
 // ---- identification, authentication, keepalive, relink ---------------------------
 int map_switch_comm_populate_ap_parameters(map_switch_comm* rec);
 int map_hw_type_get();
-int map_switch_comm_send_ap_identification_pkt(map_switch_comm* rec,
+[[nodiscard]] int map_switch_comm_send_ap_identification_pkt(map_switch_comm* rec,
                                                const map_ap_provision_params* prov);
 int map_switch_comm_process_auth_req_pkt(map_switch_comm* rec);
 int map_switch_comm_send_authentication_pkt(map_switch_comm* rec);

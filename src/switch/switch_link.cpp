@@ -322,7 +322,8 @@ int map_switch_comm_process_relink_pkt(map_switch_comm* rec, const uint8_t* body
                   ip_addr_to_string(rec->switch_ip));
         map_switch_comm_ssl_connection_close(rec);
         map_switch_comm_l2_discovery_restart(rec);
-        map_switch_comm_send_discover_pkt(rec, ip, prov);
+        // A failed send is logged; discovery finds the switch again.
+        (void)map_switch_comm_send_discover_pkt(rec, ip, prov);
     }
     return 0;
 }

@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -41,14 +43,23 @@ SSL_CTX* new_client_ctx() {
     return ctx;
 }
 
-// Waits until `fd` is readable or writable; true when it became ready.
-bool wait_fd(int fd, bool for_write, int seconds) {
+uint64_t monotonic_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+// Waits until `fd` is readable or writable, at most until `deadline_ms`;
+// true when it became ready in time.
+bool wait_fd(int fd, bool for_write, uint64_t deadline_ms) {
     pollfd p{fd, static_cast<short>(for_write ? POLLOUT : POLLIN), 0};
-    int r;
-    do {
-        r = poll(&p, 1, seconds * 1000);
-    } while (r < 0 && errno == EINTR);
-    return r > 0;
+    for (;;) {
+        const uint64_t now = monotonic_ms();
+        if (now >= deadline_ms) return false;
+        int r = poll(&p, 1, static_cast<int>(deadline_ms - now));
+        if (r > 0) return true;
+        if (r == 0 || errno != EINTR) return false;
+    }
 }
 
 bool set_blocking(int fd, bool blocking) {
@@ -75,7 +86,10 @@ bool ap_file(const char* ap_path, char* out, size_t len) {
     return true;
 }
 
+// The handshake ends within MAP_SSL_WAIT_SECONDS in all, however the peer
+// spreads its bytes.
 bool ssl_handshake(map_switch_comm* rec) {
+    uint64_t deadline = monotonic_ms() + MAP_SSL_WAIT_SECONDS * 1000u;
     for (;;) {
         ERR_clear_error();
         int ret = SSL_connect(rec->ssl.get());
@@ -88,10 +102,52 @@ bool ssl_handshake(map_switch_comm* rec) {
         }
         MAP_TRACE(MAP_TRACE_SWITCH, "Could not SSL connect immediately..wait for %d seconds",
                   MAP_SSL_WAIT_SECONDS);
-        if (!wait_fd(rec->tcp_fd, err == SSL_ERROR_WANT_WRITE, MAP_SSL_WAIT_SECONDS)) {
+        if (!wait_fd(rec->tcp_fd, err == SSL_ERROR_WANT_WRITE, deadline)) {
             return false;
         }
     }
+}
+
+// ---- outbound queue -----------------------------------------------------------
+
+map_tls_outq& outq(map_switch_comm* rec) { return rec->outq; }
+
+bool outq_empty(const map_tls_outq& q) { return q.head == q.tail; }
+
+void outq_clear(map_tls_outq& q) {
+    q.head = q.tail = 0;
+    q.since_ms = 0;
+}
+
+// Appends a whole message; false when it does not fit.
+bool outq_push(map_tls_outq& q, const uint8_t* msg, size_t len) {
+    if (outq_empty(q)) {
+        outq_clear(q);
+    }
+    if (len > 0xFFFF || len + 2 > sizeof q.buf - (q.tail - q.head)) {
+        return false;
+    }
+    if (len + 2 > sizeof q.buf - q.tail) {  // make room at the end
+        memmove(q.buf, q.buf + q.head, q.tail - q.head);
+        q.tail -= q.head;
+        q.head = 0;
+    }
+    q.buf[q.tail] = static_cast<uint8_t>(len >> 8);
+    q.buf[q.tail + 1] = static_cast<uint8_t>(len);
+    memcpy(q.buf + q.tail + 2, msg, len);
+    q.tail += len + 2;
+    return true;
+}
+
+size_t outq_front_len(const map_tls_outq& q) { return (size_t{q.buf[q.head]} << 8) | q.buf[q.head + 1]; }
+
+// Closes the link after a failed or stalled write and looks for a switch again.
+void drop_after_write_failure(map_switch_comm* rec) {
+    char sw[16];
+    snprintf(sw, sizeof sw, "%s", ip_addr_to_string(rec->switch_ip));
+    MAP_ERROR("Sending data by SSL connection with switch %s failed", sw);
+    map_switch_comm_ssl_connection_close(rec);
+    map_switch_comm_l2_discovery_restart(rec);
 }
 
 }  // namespace
@@ -132,12 +188,14 @@ int map_ap_mutual_auth_init(ssl_ctx_ptr* slot) {
     if (slot == nullptr) {
         return -1;
     }
-    slot->reset(new_client_ctx());
-    if (!*slot) {
+    // The new context is built aside and replaces the old one only when it
+    // is complete: a half-built context must never carry a connection.
+    ssl_ctx_ptr fresh(new_client_ctx());
+    if (!fresh) {
         MAP_ERROR("Error in the creation of the SSL context with the switch ");
         return -1;
     }
-    SSL_CTX* ctx = slot->get();
+    SSL_CTX* ctx = fresh.get();
     char cert[MAP_PLATFORM_PATH_MAX], key[MAP_PLATFORM_PATH_MAX], trusted[MAP_PLATFORM_PATH_MAX];
     if (!ap_file(kApCertFile, cert, sizeof cert) || !ap_file(kApKeyFile, key, sizeof key) ||
         !ap_file(kSwitchCertFile, trusted, sizeof trusted)) {
@@ -151,6 +209,7 @@ int map_ap_mutual_auth_init(ssl_ctx_ptr* slot) {
         return -1;
     }
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, map_ap_mutual_auth_verify_cert_callback);
+    *slot = std::move(fresh);
     return 0;
 }
 
@@ -165,6 +224,12 @@ int map_switch_comm_ssl_connection_open(map_switch_comm* rec, int verify) {
     }
     char sw[16];
     snprintf(sw, sizeof sw, "%s", ip_addr_to_string(rec->switch_ip));
+    // Certificate mode fails closed: a context that does not verify the
+    // switch never carries a certificate-mode connection.
+    if (verify == 1 && (SSL_CTX_get_verify_mode(rec->ssl_ctx.get()) & SSL_VERIFY_PEER) == 0) {
+        MAP_ERROR("Certificate based authentication is not set up; not connecting to switch %s", sw);
+        return -1;
+    }
     MAP_TRACE(MAP_TRACE_SWITCH, "Initiating TCP connection with switch: %s", sw);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -184,7 +249,7 @@ int map_switch_comm_ssl_connection_open(map_switch_comm* rec, int verify) {
     if (!connected && errno == EINPROGRESS) {
         MAP_TRACE(MAP_TRACE_SWITCH, "Could not connect immediately to switch: %s ...wait for %d seconds.",
                   sw, MAP_SSL_WAIT_SECONDS);
-        if (wait_fd(fd, true, MAP_SSL_WAIT_SECONDS)) {
+        if (wait_fd(fd, true, monotonic_ms() + MAP_SSL_WAIT_SECONDS * 1000u)) {
             int err = -1;
             socklen_t len = sizeof err;
             connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
@@ -198,6 +263,11 @@ int map_switch_comm_ssl_connection_open(map_switch_comm* rec, int verify) {
     }
     rec->tcp_fd = fd;
     rec->ssl.reset(SSL_new(rec->ssl_ctx.get()));
+    if (rec->ssl) {
+        // A write that waits in the queue is offered again from wherever the
+        // queue keeps it.
+        SSL_set_mode(rec->ssl.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    }
     if (!rec->ssl || SSL_set_fd(rec->ssl.get(), fd) != 1 || !ssl_handshake(rec)) {
         MAP_ERROR("Unable to SSL connect to switch: %s", sw);
         MAP_TRACE(MAP_TRACE_SWITCH, "Unable to SSL Connect to switch %s\n", sw);
@@ -218,13 +288,10 @@ int map_switch_comm_ssl_connection_open(map_switch_comm* rec, int verify) {
         }
     }
     rec->cert_verify = static_cast<uint8_t>(verify);
-    if (!set_blocking(fd, true)) {
-        MAP_ERROR("Unable to get/set socket options");
-        rec->ssl.reset();
-        close(fd);
-        rec->tcp_fd = -1;
-        return -1;
-    }
+    // The socket stays non-blocking: the main loop reads a record only when
+    // it is whole, and writes that the socket cannot take wait in the queue,
+    // so a switch that stalls never holds the loop.
+    outq_clear(outq(rec));
     rec->state = MAP_SWITCH_COMM_SSL_ESTABLISH_MODE;
     rec->keepalive_countdown = 30;
     rec->ssl_rfd = SSL_get_rfd(rec->ssl.get());
@@ -248,6 +315,7 @@ int map_switch_comm_ssl_connection_close(map_switch_comm* rec) {
     rec->switch_ip = 0;
     rec->keepalive_countdown = 0;
     rec->rfscan_countdown = 0;
+    outq_clear(outq(rec));
     map_clear_connection(rec->cb);
     MAP_TRACE(MAP_TRACE_SWITCH, "Closed SSL connection with switch: %s", ip_addr_to_string(had));
     return 0;
@@ -312,14 +380,24 @@ int map_switch_comm_data_send(map_switch_comm* rec, const uint8_t* buf, int leng
     if (over_tls) {
         if (!rec->ssl) {
             result = -1;
+        } else if (!outq_empty(outq(rec))) {
+            // Messages keep their order behind the ones already waiting.
+            if (!outq_push(outq(rec), buf, static_cast<size_t>(length))) {
+                result = -1;
+                drop_after_write_failure(rec);
+            }
         } else {
             ERR_clear_error();
             int ret = SSL_write(rec->ssl.get(), buf, length);
             result = ret == length ? 0 : map_switch_comm_util_ssl_find_error(rec->ssl.get(), ret);
-            if (result == -1) {
-                MAP_ERROR("Sending data by SSL connection with switch %s failed", sw);
-                map_switch_comm_ssl_connection_close(rec);
-                map_switch_comm_l2_discovery_restart(rec);
+            if (result == 1) {
+                // OpenSSL holds the record; it is offered again when the
+                // socket takes more.  It counts as sent.
+                outq_push(outq(rec), buf, static_cast<size_t>(length));
+                outq(rec).since_ms = monotonic_ms();
+                result = 0;
+            } else if (result == -1) {
+                drop_after_write_failure(rec);
             }
         }
     } else {
@@ -332,6 +410,39 @@ int map_switch_comm_data_send(map_switch_comm* rec, const uint8_t* buf, int leng
         return -1;
     }
     map_pkt_hex_print(MAP_TRACE_PKT, buf, length, MAP_PKT_TXED, over_tls ? MAP_PKT_TCP : MAP_PKT_UDP);
+    return 0;
+}
+
+bool map_switch_comm_tls_write_pending(const map_switch_comm* rec) {
+    return rec != nullptr && rec->ssl && !outq_empty(rec->outq);
+}
+
+int map_switch_comm_tls_flush(map_switch_comm* rec) {
+    if (!map_switch_comm_tls_write_pending(rec)) {
+        return 0;
+    }
+    map_tls_outq& q = outq(rec);
+    while (!outq_empty(q)) {
+        const size_t len = outq_front_len(q);
+        ERR_clear_error();
+        int ret = SSL_write(rec->ssl.get(), q.buf + q.head + 2, static_cast<int>(len));
+        if (ret != static_cast<int>(len)) {
+            int err = SSL_get_error(rec->ssl.get(), ret);
+            if (err != SSL_ERROR_WANT_WRITE && err != SSL_ERROR_WANT_READ) {
+                drop_after_write_failure(rec);
+                return -1;
+            }
+            break;
+        }
+        q.head += len + 2;
+        q.since_ms = monotonic_ms();
+    }
+    if (outq_empty(q)) {
+        outq_clear(q);
+    } else if (monotonic_ms() - q.since_ms >= MAP_TLS_STALL_SECONDS * 1000u) {
+        drop_after_write_failure(rec);
+        return -1;
+    }
     return 0;
 }
 

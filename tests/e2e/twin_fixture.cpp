@@ -1,11 +1,15 @@
 #include "e2e/twin_fixture.hpp"
 
 #include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <net/if.h>
+#include <netpacket/packet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -13,6 +17,7 @@
 #include "dman/lsqlquery.hpp"
 #include "platform/platform.hpp"
 #include "support/sandbox.hpp"
+#include "swsim/swsim.hpp"
 #include "twin/ap_root.hpp"
 #include "wire/wire.hpp"
 
@@ -69,23 +74,6 @@ bool udp_peer::send_to(const std::vector<uint8_t>& msg, const char* ip, uint16_t
     inet_pton(AF_INET, ip, &a.sin_addr);
     return sendto(fd, msg.data(), msg.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
            static_cast<ssize_t>(msg.size());
-}
-
-std::vector<uint8_t> switch_discover(uint32_t switch_ip, uint16_t version, uint8_t device_type) {
-    uint8_t buf[128];
-    wire_msg m;
-    wire_msg_begin(m, buf, sizeof buf, 1);
-    uint8_t ip[MAP_IP_ELEM_LEN];
-    map_ip_elem_encode(switch_ip, 0xFF000000, ip);
-    const uint8_t mac[6] = {0x00, 0x50, 0x56, 0x00, 0x00, 0x01};
-    wire_msg_add_u8(m, 1, device_type);
-    wire_msg_add_be16(m, 3, 1);
-    wire_msg_add_be16(m, 4, version);
-    wire_msg_add(m, 33, mac, 6);
-    wire_msg_add(m, 256, ip, sizeof ip);
-    wire_msg_add_u8(m, 274, 0);
-    size_t len = wire_msg_finish(m);
-    return std::vector<uint8_t>(buf, buf + len);
 }
 
 bool eventually(const std::function<bool()>& cond, int ms) {
@@ -185,6 +173,50 @@ void twin::set_trace(uint32_t mask) {
                                 static_cast<uint8_t>(mask >> 16), static_cast<uint8_t>(mask >> 8),
                                 static_cast<uint8_t>(mask)};
     tool.send_to(msg);
+}
+
+long twin::dump_number(const char* label, int ms) {
+    const size_t mark = log_text().size();
+    udp_peer tool("127.0.0.1", 0);
+    tool.send_to({0x01, 0x03, 0x00, 0x04});
+    if (!wait_log(label, ms, mark)) return -1;
+    std::string t = log_text();
+    size_t at = t.find(label, mark) + strlen(label);
+    return strtol(t.c_str() + at, nullptr, 10);
+}
+
+bool twin::dump_shows(const char* label, long n, int ms) {
+    return eventually([&] { return dump_number(label, 1000) == n; }, ms);
+}
+
+bool twin::dump_has(const char* text, int ms) {
+    return eventually(
+        [&] {
+            const size_t mark = log_text().size();
+            udp_peer tool("127.0.0.1", 0);
+            tool.send_to({0x01, 0x03, 0x00, 0x04});
+            return wait_log(" RF Scan Timeout Interval: ", 1000, mark) &&
+                   log_text().find(text, mark) != std::string::npos;
+        },
+        ms);
+}
+
+bool send_l2_poll(uint32_t switch_ip) {
+    int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(0x88E8));
+    if (fd < 0) return false;
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_protocol = htons(0x88E8);
+    to.sll_ifindex = static_cast<int>(if_nametoindex("lo"));
+    to.sll_halen = 6;
+    std::vector<uint8_t> frame = {0, 0, 0, 0, 0, 0, 0x00, 0x50, 0x56, 0x00, 0x00, 0x01, 0x88, 0xE8,
+                                  0, 0, 0, 0, 0x00, 0x01};
+    const auto msg = swsim_msg_discover(switch_ip);
+    frame.insert(frame.end(), msg.begin(), msg.end());
+    bool ok = sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                     sizeof to) == static_cast<ssize_t>(frame.size());
+    close(fd);
+    return ok;
 }
 
 bool twin::wait_log(const std::string& text, int ms, size_t from) const {

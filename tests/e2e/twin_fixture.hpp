@@ -28,10 +28,6 @@ struct udp_peer {
                  uint16_t port = 57776);
 };
 
-// A discover message as a switch sends it: device type 1, vendor 1, protocol
-// version `version`, the switch MAC, its IP element, element 274.
-std::vector<uint8_t> switch_discover(uint32_t switch_ip, uint16_t version = 2,
-                                     uint8_t device_type = 1);
 
 struct twin {
     std::string root;
@@ -60,7 +56,21 @@ struct twin {
     size_t log_count(const std::string& text) const;
     // Sets the daemon's trace mask with the local DEBUG_SET_TRACE command.
     void set_trace(uint32_t mask);
+    // Asks for the debug dump of the switch link (259) and returns the number
+    // after `label` in it (" Keepalive Timeout Interval: "), or -1 when no
+    // dump came within `ms`.
+    long dump_number(const char* label, int ms = 3000);
+    // Waits until the dump shows `n` after `label`: the timer pass has seen
+    // the clock, and every datagram sent before was handled.
+    bool dump_shows(const char* label, long n, int ms = 4000);
+    // Waits until a debug dump holds `text` (" Status        : MAP_SWITCH_COMM_LISTEN_MODE").
+    bool dump_has(const char* text, int ms = 4000);
 };
+
+// Sends a layer-2 poll (EtherType 0x88E8, the discover message at offset 20)
+// on the loopback interface from `switch_ip`; false when this process may not
+// send raw frames.
+bool send_l2_poll(uint32_t switch_ip);
 
 // Waits up to `ms` for `cond`.
 bool eventually(const std::function<bool()>& cond, int ms);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -35,6 +36,30 @@ TEST(ManagedAp, UptimeReading) {
     }
     map_platform_unlink("/proc/uptime");
     EXPECT_EQ(map_get_uptime(), 0u) << "missing file";
+}
+
+// Certificate serials come from rand(): each start seeds it afresh, so two
+// starts draw different numbers and none the unseeded first one.
+TEST(ManagedAp, EachStartSeedsRandomNumbersAfresh) {
+    auto first_draw = [] {
+        int p[2];
+        if (pipe(p) != 0) return -1;
+        pid_t pid = fork();
+        if (pid == 0) {
+            map_seed_random();
+            int v = rand();
+            _exit(write(p[1], &v, sizeof v) == sizeof v ? 0 : 1);
+        }
+        close(p[1]);
+        int v = -1;
+        if (read(p[0], &v, sizeof v) != sizeof v) v = -1;
+        close(p[0]);
+        waitpid(pid, nullptr, 0);
+        return v;
+    };
+    const int a = first_draw(), b = first_draw();
+    EXPECT_NE(a, 0x6B8B4567) << "the unseeded first number";
+    EXPECT_NE(a, b);
 }
 
 TEST(ManagedAp, WatchdogArmsOnlyWithMinutesAndRebootsThroughInit) {

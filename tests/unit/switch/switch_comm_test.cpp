@@ -12,7 +12,9 @@
 #include "core/managed_ap.hpp"
 #include "log/map_log.hpp"
 #include "dman/lsqlquery.hpp"
+#include "platform/platform.hpp"
 #include "support/sandbox.hpp"
+#include "switch/map_ssl_util.hpp"
 #include "switch/switch_comm_util.hpp"
 #include "wire/wire.hpp"
 
@@ -206,7 +208,8 @@ TEST_F(SwitchComm, DiscoverParsing) {
         {"end element stops", cat({elem(1, {1}), elem(0, {}), elem(3, {0, 1})}), 1, 0, 0, 0},
         {"unknown clears what came before", cat({elem(1, {1}), elem(7, {}), elem(3, {0, 1})}), 0, 1,
          0, 0},
-        {"skip element 5", cat({elem(5, {}), elem(1, {1})}), 1, 0, 0, 0},
+        {"element 5 takes one byte", cat({elem(5, {9}), elem(1, {1}), elem(3, {0, 1})}), 1, 1, 0,
+         0},
         // values are taken at their fixed size whatever the length says
         {"length ignored", cat({{0, 3, 0, 9, 0, 1}, elem(1, {1})}), 1, 1, 0, 0},
         {"short ip ends the walk", cat({elem(1, {1}), {1, 0, 0, 18, 0, 0, 0}}), 1, 0, 0, 0},
@@ -387,5 +390,38 @@ TEST_F(SwitchComm, DataSendRefusesBeforeTheConnection) {
     EXPECT_NE(out.find("Error in sending data as connection is not yet established"),
               std::string::npos);
     EXPECT_EQ(rec->state, MAP_SWITCH_COMM_LISTEN_MODE);
+    delete rec;
+}
+
+// Certificate mode fails closed: a context that cannot be completed leaves
+// the old one in place, and a context that does not verify the switch never
+// carries a certificate-mode connection.
+TEST_F(SwitchComm, CertificateModeContextIsReplacedOnlyWhenComplete) {
+    sb.write("/sys/class/net/eth0/address", "00:1a:2b:3c:4d:50\n");
+    ASSERT_EQ(mapSSLCertificateGenerate(1024, nullptr, nullptr, nullptr, nullptr, nullptr, 0), 0);
+    sb.write("/etc/switch_certs.pem", sb.read("/etc/zorcert2.pem"));
+    ssl_ctx_ptr slot;
+    ASSERT_EQ(map_ap_mutual_auth_init(&slot), 0);
+    SSL_CTX* complete = slot.get();
+    ASSERT_NE(complete, nullptr);
+    EXPECT_NE(SSL_CTX_get_verify_mode(complete) & SSL_VERIFY_PEER, 0);
+    ASSERT_EQ(map_platform_unlink("/etc/switch_certs.pem"), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(map_ap_mutual_auth_init(&slot), -1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(slot.get(), complete) << "the working context stays";
+
+    map_switch_comm* rec = bare_record();
+    rec->ssl_ctx.reset(SSL_CTX_new(TLS_client_method()));  // verifies nothing
+    rec->switch_ip = 0x7F000001;
+    map_global_debug_trace = MAP_TRACE_SWITCH;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(map_switch_comm_ssl_connection_open(rec, 1), -1);
+    std::string out = testing::internal::GetCapturedStdout();
+    map_global_debug_trace = 0;
+    EXPECT_NE(out.find("Certificate based authentication is not set up; not connecting to switch 127.0.0.1"),
+              std::string::npos) << out;
+    EXPECT_EQ(out.find("Initiating TCP connection"), std::string::npos) << "no connection was tried";
+    EXPECT_EQ(rec->tcp_fd, -1);
     delete rec;
 }
