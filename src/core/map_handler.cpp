@@ -37,70 +37,59 @@ struct dispatch_ctx {
     uint16_t hdr_length;  // the header's message length field
 };
 using dispatch_fn = int (*)(const dispatch_ctx&);
+
+// One row of a dispatch table: the message type, its handler and the rules
+// the dispatcher applies before the handler runs.
 struct dispatch_row {
     uint16_t type;
     dispatch_fn fn;
+    // The body and the header's length field must be at least this long;
+    // otherwise `short_text` is logged (when given) and the result is -1.
+    uint16_t min_len = 0;
+    const char* short_text = nullptr;
+    // The connection state the row needs (-1: any).  In another state
+    // `state_text` is logged (when given) and the dispatcher returns
+    // `state_result` without running the handler.
+    int state = -1;
+    const char* state_text = nullptr;
+    int state_result = 0;
 };
 
 int dispatch(const dispatch_row* rows, size_t n, uint16_t type, const dispatch_ctx& c) {
     for (size_t i = 0; i < n; ++i) {
-        if (rows[i].type == type) {
-            return rows[i].fn(c);
+        const dispatch_row& row = rows[i];
+        if (row.type != type) {
+            continue;
         }
+        if (c.body_len < row.min_len || c.hdr_length < row.min_len) {
+            if (row.short_text != nullptr) MAP_ERROR("%s", row.short_text);
+            return -1;
+        }
+        if (row.state >= 0 && c.rec->state != row.state) {
+            if (row.state_text != nullptr) MAP_ERROR("%s", row.state_text);
+            return row.state_result;
+        }
+        return row.fn(c);
     }
     return -1;  // unknown types are dropped silently
 }
 
+// Handlers whose whole work is one call; the dispatcher's result is 0.
+template <auto call>
+int handled(const dispatch_ctx& c) {
+    call(c);
+    return 0;
+}
+
 // ---- UDP ------------------------------------------------------------------------
 
-int udp_discover(const dispatch_ctx& c) {
-    if (c.body_len < static_cast<int>(MAP_DISCOVER_BODY_MIN) ||
-        c.hdr_length < MAP_DISCOVER_BODY_MIN) {
-        MAP_ERROR("Corrupt Discovery Packet");
-        return -1;
-    }
-    if (c.rec->state == MAP_SWITCH_COMM_LISTEN_MODE) {
-        map_switch_comm_process_discover_pkt(c.rec, c.body, c.body_len, MAP_SWITCH_IP_POLL_RECEIVED,
-                                             &c.cb->provision);
-    }
-    return 0;
-}
-
-int udp_reload_dhcp(const dispatch_ctx& c) {
-    map_reload_dhcp_config(c.cb);
-    return 0;
-}
-
-int udp_reload_static(const dispatch_ctx& c) {
-    map_reload_static_config(c.cb);
-    return 0;
-}
-
-int udp_debug(const dispatch_ctx& c) {
-    map_switch_comm_process_debug_pkt(c.rec, c.body, c.body_len, &c.cb->provision);
-    return 0;
-}
-
 int udp_set_trace(const dispatch_ctx& c) {
-    if (c.body_len >= 4) {
-        map_global_debug_trace = wire_load_be32(c.body);
-    }
-    mmsg_handler_mapqosd_send(c.msg, static_cast<size_t>(c.msg_len));
-    return 0;
-}
-
-int udp_dont_disable_ssh(const dispatch_ctx&) {
-    map_global_dont_disable_ssh_session = 1;
-    return 0;
-}
-
-int udp_config_dump(const dispatch_ctx& c) {
-    map_cs_process_debug_dump_config_pkt(c.cb->cs);
-    return 0;
-}
-
-int udp_post_conf_report(const dispatch_ctx& c) {
-    map_cs_handle_process_post_conf_notification(c.cb, c.body, c.body_len);
+    // The mask is the first four data bytes of the cleared receive buffer:
+    // bytes the datagram did not carry count as zero.
+    uint8_t mask[4] = {};
+    memcpy(mask, c.body, c.body_len < 4 ? static_cast<size_t>(c.body_len) : 4);
+    map_global_debug_trace = wire_load_be32(mask);
+    (void)mmsg_handler_mapqosd_send(c.msg, static_cast<size_t>(c.msg_len));  // best effort
     return 0;
 }
 
@@ -118,63 +107,68 @@ int udp_provisioning_dump(const dispatch_ctx&) {
     return 0;
 }
 
-int udp_discovered_dump(const dispatch_ctx& c) {
-    map_switch_comm_discover_ip_addr_dump(c.rec);
-    return 0;
-}
-
 constexpr dispatch_row kUdpRows[] = {
-    {SWITCH_DISCOVER, udp_discover},
-    {DHCP_SWITCH_IP, udp_reload_dhcp},
-    {DMAN_CONFIG, udp_reload_static},
-    {DEBUG_MSG, udp_debug},
+    // A discover message is followed only while listening; in any other
+    // state it is accepted and dropped.
+    {SWITCH_DISCOVER,
+     handled<[](const dispatch_ctx& c) {
+         map_switch_comm_process_discover_pkt(c.rec, c.body, c.body_len,
+                                              MAP_SWITCH_IP_POLL_RECEIVED, &c.cb->provision);
+     }>,
+     MAP_DISCOVER_BODY_MIN, "Corrupt Discovery Packet", MAP_SWITCH_COMM_LISTEN_MODE, nullptr, 0},
+    {DHCP_SWITCH_IP, handled<[](const dispatch_ctx& c) { map_reload_dhcp_config(c.cb); }>},
+    {DMAN_CONFIG, handled<[](const dispatch_ctx& c) { map_reload_static_config(c.cb); }>},
+    {DEBUG_MSG,
+     handled<[](const dispatch_ctx& c) {
+         map_switch_comm_process_debug_pkt(c.rec, c.body, c.body_len, &c.cb->provision);
+     }>},
     {DEBUG_SET_TRACE, udp_set_trace},
-    {DEBUG_DONT_DISABLE_SSH_SESSION, udp_dont_disable_ssh},
-    {DEBUG_CS_DUMP, udp_config_dump},
-    {MAP_CS_POST_CONF_STATUS_NOTIFY_MSG_ID, udp_post_conf_report},
-    {DISCOVER_IP_ADDR_DUMP, udp_discovered_dump},
+    {DEBUG_CS_DUMP,
+     handled<[](const dispatch_ctx& c) { map_cs_process_debug_dump_config_pkt(c.cb->cs); }>},
+    {DEBUG_DONT_DISABLE_SSH_SESSION,
+     handled<[](const dispatch_ctx&) { map_global_dont_disable_ssh_session = 1; }>},
+    {MAP_CS_POST_CONF_STATUS_NOTIFY_MSG_ID,
+     handled<[](const dispatch_ctx& c) {
+         map_cs_handle_process_post_conf_notification(c.cb, c.body, c.body_len);
+     }>},
+    {DISCOVER_IP_ADDR_DUMP,
+     handled<[](const dispatch_ctx& c) { map_switch_comm_discover_ip_addr_dump(c.rec); }>},
     {AP_PROVISION_PARAMS_PRINT, udp_provisioning_dump},
 };
 
 // ---- TLS ------------------------------------------------------------------------
 
-int tls_keepalive(const dispatch_ctx& c) {
-    map_switch_comm_process_keepalive_pkt(c.rec, c.body, c.body_len);
+// Forwarded to mapqosd as they came, header included.
+int tls_to_mapqosd(const dispatch_ctx& c) {
+    (void)mmsg_handler_mapqosd_send(c.msg, static_cast<size_t>(c.msg_len));  // best effort
     return 0;
 }
 
-int tls_relink(const dispatch_ctx& c) {
-    map_switch_comm_process_relink_pkt(c.rec, c.body, c.body_len, &c.cb->provision);
-    return 0;
-}
-
-int tls_config(const dispatch_ctx& c) {
-    map_cs_process_config_pkt(c.cb->cs, c.body, c.body_len);
-    return 0;
-}
-
-int tls_auth_req(const dispatch_ctx& c) {
-    map_switch_comm_process_auth_req_pkt(c.rec);
-    return 0;
-}
-
-int tls_auth_succeed(const dispatch_ctx& c) {
-    map_switch_comm_process_auth_succeed_pkt(c.rec);
-    return 0;
-}
-
-int tls_debug_login(const dispatch_ctx& c) {
-    map_process_debug_login_pkt(c.cb, c.body, c.body_len);
-    return 0;
-}
+// The WIDS parameters are taken in the established state once the WIDS
+// commands land; until then the message is not handled there.
+int tls_wids_config(const dispatch_ctx&) { return -1; }
 
 constexpr dispatch_row kTlsRows[] = {
-    {SWITCH_KEEPALIVE, tls_keepalive},
-    {SWITCH_RELINK, tls_relink},
-    {SWITCH_CONFIG, tls_config},
-    {SWITCH_AP_AUTH_REQ, tls_auth_req},
-    {SWITCH_AP_AUTH_SUCCEED, tls_auth_succeed},
-    {SWITCH_DEBUG_LOGIN, tls_debug_login},
+    {SWITCH_KEEPALIVE,
+     handled<[](const dispatch_ctx& c) {
+         map_switch_comm_process_keepalive_pkt(c.rec, c.body, c.body_len);
+     }>},
+    {SWITCH_RELINK,
+     handled<[](const dispatch_ctx& c) {
+         map_switch_comm_process_relink_pkt(c.rec, c.body, c.body_len, &c.cb->provision);
+     }>},
+    {SWITCH_CONFIG,
+     handled<[](const dispatch_ctx& c) { map_cs_process_config_pkt(c.cb->cs, c.body, c.body_len); }>},
+    {SWITCH_AP_AUTH_REQ,
+     handled<[](const dispatch_ctx& c) { map_switch_comm_process_auth_req_pkt(c.rec); }>},
+    {SWITCH_AP_AUTH_SUCCEED,
+     handled<[](const dispatch_ctx& c) { map_switch_comm_process_auth_succeed_pkt(c.rec); }>},
+    {SWITCH_DEBUG_LOGIN,
+     handled<[](const dispatch_ctx& c) { map_process_debug_login_pkt(c.cb, c.body, c.body_len); }>},
+    {MAP_SWITCH_AP_WIDS_CONFIG_MSG_ID, tls_wids_config, 0, nullptr, MAP_SWITCH_COMM_ESTABLISHED,
+     "Invalid mapd mode.", 0},
+    {CLTQOS_ACL_DEF_REPLY, tls_to_mapqosd},
+    {CLTQOS_POLICY_DEF_REPLY, tls_to_mapqosd},
 };
 
 bool make_ctx(map_control_block* cb, const uint8_t* data, int length, dispatch_ctx& c,
@@ -364,32 +358,38 @@ int map_process_debug_login_pkt(map_control_block* cb, const uint8_t* data, int 
     }
     uint8_t status = 0;
     char password[33] = {};  // 32 bytes and a terminator
-    wire_reader r = wire_reader_make(data, static_cast<size_t>(length));
-    // The known elements advance by their fixed sizes, not by their length
-    // fields; a value that is not all there ends the walk.
-    while (wire_remaining(r) >= 5) {
-        uint16_t type = 0, elen = 0;
-        wire_read_be16(r, type);
-        wire_read_be16(r, elen);
-        bool ok = true;
-        if (type == kDebugLoginStatus) {
-            ok = wire_read_u8(r, status);
-        } else if (type == kDebugLoginPassword) {
-            ok = wire_read_bytes(r, password, 32);
-        } else if (type == MAP_ELEM_MAC) {
+    // The three known elements take their fixed sizes whatever their length
+    // fields say, read as from the cleared receive buffer: bytes past the
+    // message count as zero.  Other elements are skipped by their length.
+    auto take = [&](int pos, void* out, int n) {
+        memset(out, 0, static_cast<size_t>(n));
+        if (pos < length) {
+            memcpy(out, data + pos, static_cast<size_t>(n < length - pos ? n : length - pos));
+        }
+    };
+    int pos = 0;
+    while (length - pos >= 5) {
+        map_switch_elem_hdr e{};
+        map_switch_comm_util_extract_element(data + pos, &e);
+        pos += MAP_ELEM_HDR_LEN;
+        if (e.type == kDebugLoginStatus) {
+            take(pos, &status, 1);
+            pos += 1;
+        } else if (e.type == kDebugLoginPassword) {
+            take(pos, password, 32);
+            pos += 32;
+        } else if (e.type == MAP_ELEM_MAC) {
             uint8_t mac[6], own[6] = {};
-            ok = wire_read_bytes(r, mac, sizeof mac);
+            take(pos, mac, 6);
+            pos += 6;
             map_proc_get_mac_addr(own, nullptr);
-            if (ok && memcmp(mac, own, sizeof mac) != 0) {
+            if (memcmp(mac, own, sizeof mac) != 0) {
                 MAP_TRACE(MAP_TRACE_SWITCH, "AP MAC Address received is not same as self MAC Address\n");
                 return -1;
             }
         } else {
             MAP_ERROR("AP received Debug Login msg with invalid IE");
-            ok = wire_skip(r, elen);
-        }
-        if (!ok) {
-            break;
+            pos += e.length;
         }
     }
     int rc = 0;

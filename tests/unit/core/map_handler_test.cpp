@@ -11,6 +11,7 @@
 #include "log/map_log.hpp"
 #include "dman/lsqlquery.hpp"
 #include "support/sandbox.hpp"
+#include "stats/map_proc.hpp"
 #include "switch/switch_comm.hpp"
 
 using testing::internal::CaptureStdout;
@@ -85,16 +86,116 @@ TEST_F(Handler, UdpDispatch) {
     d[3] = 42;  // the header's length field below 43
     EXPECT_NE(call(map_udp_pkt_handler, d, &rc).find("Corrupt Discovery Packet"), std::string::npos);
 
-    // DEBUG_SET_TRACE takes the first four bytes; DEBUG_DONT_DISABLE_SSH_SESSION sets its flag.
-    call(map_udp_pkt_handler, {0x01, 0x04, 0x00, 0x08, 0x00, 0x00, 0x00, 0x03}, &rc);
-    EXPECT_EQ(rc, 0);
-    EXPECT_EQ(map_global_debug_trace, 3u);
+    // DEBUG_SET_TRACE takes the first four data bytes of the cleared buffer:
+    // what a short datagram lacks counts as zero.
+    const struct {
+        std::vector<uint8_t> msg;
+        uint32_t mask;
+    } traces[] = {
+        {{0x01, 0x04, 0x00, 0x08, 0x00, 0x00, 0x00, 0x03}, 3},
+        {{0x01, 0x04, 0x00, 0x06, 0x00, 0x05}, 0x00050000},
+        {{0x01, 0x04, 0x00, 0x04}, 0},
+    };
+    for (const auto& tr : traces) {
+        map_global_debug_trace = 0xFFFFFFFF;
+        call(map_udp_pkt_handler, tr.msg, &rc);
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(map_global_debug_trace, tr.mask) << tr.msg.size() << " bytes";
+    }
     map_global_dont_disable_ssh_session = 0;
     call(map_udp_pkt_handler, {0x01, 0x07, 0x00, 0x04}, &rc);
     EXPECT_EQ(map_global_dont_disable_ssh_session, 1);
     map_global_dont_disable_ssh_session = 0;
     call(map_udp_pkt_handler, {0x7f, 0x00, 0x00, 0x04}, &rc);
     EXPECT_EQ(rc, -1);
+}
+
+// Row 70 needs the established state: elsewhere it is refused with its text
+// and the dispatcher's result 0.
+TEST_F(Handler, WidsConfigurationOutsideTheEstablishedState) {
+    const std::vector<uint8_t> wids = {0x00, 0x46, 0x00, 0x08, 0, 0, 0, 0};
+    for (int state : {MAP_SWITCH_COMM_SSL_ESTABLISH_MODE, MAP_SWITCH_COMM_SWITCH_AUTH_MODE}) {
+        rec.state = state;
+        int rc = -1;
+        EXPECT_NE(call(map_ssl_pkt_handler, wids, &rc).find("Invalid mapd mode."), std::string::npos);
+        EXPECT_EQ(rc, 0);
+    }
+    rec.state = MAP_SWITCH_COMM_ESTABLISHED;
+    EXPECT_EQ(call(map_ssl_pkt_handler, wids).find("Invalid mapd mode."), std::string::npos);
+}
+
+// The debug login reads its three elements at their fixed sizes out of the
+// cleared receive buffer: bytes past the message are zeros.
+TEST_F(Handler, DebugLogin) {
+    auto db = [](const char* cls, const char* prop) {
+        pv* v = lsqlquery_get_pv(cls, nullptr, prop);
+        std::string out = v && v->value ? v->value : "<absent>";
+        lsqlquery_destroy_pv(v);
+        return out;
+    };
+    auto set = [](const char* cls, const char* prop, const char* value) {
+        pv node{const_cast<char*>(prop), const_cast<char*>(value), nullptr, nullptr};
+        ASSERT_EQ(lsqlquery_set_pv(cls, nullptr, &node, nullptr), 0);
+    };
+    set("system", "base-mac", "00:1a:2b:3c:4d:50");
+    set("system", "password", "before");
+    set("telnet", "status", "down");
+    set("ssh", "status", "down");
+    map_proc_mac_cache_clear();
+    rec.state = MAP_SWITCH_COMM_ESTABLISHED;
+    auto elem = [](uint16_t type, std::vector<uint8_t> v, int len = -1) {
+        const int l = len < 0 ? static_cast<int>(v.size()) : len;
+        std::vector<uint8_t> e = {static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type),
+                                  static_cast<uint8_t>(l >> 8), static_cast<uint8_t>(l)};
+        for (uint8_t b : v) e.push_back(b);  // g++ 12 misreads a small insert as out of bounds
+        return e;
+    };
+    auto cat = [](std::initializer_list<std::vector<uint8_t>> parts) {
+        std::vector<uint8_t> out;
+        for (const auto& p : parts) {
+            for (uint8_t b : p) out.push_back(b);
+        }
+        return out;
+    };
+    const std::vector<uint8_t> own = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
+    std::vector<uint8_t> pw(32, 0);
+    for (int i = 0; i < 7; ++i) pw[static_cast<size_t>(i)] = static_cast<uint8_t>("letmein"[i]);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> body;
+        int rc;
+        const char* telnet;
+        std::string password;
+    } rows[] = {
+        {"a foreign MAC stores nothing",
+         cat({elem(0x4001, {1}), elem(0x4002, std::vector<uint8_t>(32, 'x')),
+              elem(33, {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x51})}),
+         -1, "down", "before"},
+        {"a MAC cut short reads zeros: not the AP's, nothing stored",
+         cat({elem(0x4001, {1}), elem(0x4002, std::vector<uint8_t>(32, 'x')), elem(33, {0x00, 0x1a, 0x2b}, 6)}),
+         -1, "down", "before"},
+        {"a password cut short is stored as read",
+         cat({elem(0x4001, {1}), elem(33, own), elem(0x4002, std::vector<uint8_t>(22, 'A'), 32)}), 0,
+         "up", std::string(22, 'A')},
+        {"status 0 and an unknown element: 41 bytes, an empty password",
+         cat({elem(0x4001, {0}), elem(0x4003, std::vector<uint8_t>(32, 0x41))}), 0, "down", ""},
+        {"the known elements take their sizes whatever their lengths say",
+         cat({elem(33, own, 2), elem(0x4001, {1}, 9), elem(0x4002, pw, 1)}), 0, "up", "letmein"},
+    };
+    for (const auto& r : rows) {
+        ASSERT_GE(r.body.size(), 41u) << r.what;
+        EXPECT_EQ(map_process_debug_login_pkt(&cb, r.body.data(), static_cast<int>(r.body.size())), r.rc)
+            << r.what;
+        EXPECT_EQ(db("telnet", "status"), r.telnet) << r.what;
+        EXPECT_EQ(db("system", "password"), r.password) << r.what;
+    }
+    int rc = 0;
+    std::string out = call(map_process_debug_login_pkt, std::vector<uint8_t>(40, 0), &rc);
+    EXPECT_EQ(rc, -1);
+    EXPECT_NE(out.find("Corrupt Debug Packet of len - 40"), std::string::npos);
+    rec.state = MAP_SWITCH_COMM_SWITCH_AUTH_MODE;
+    out = call(map_process_debug_login_pkt, std::vector<uint8_t>(41, 0), &rc);
+    EXPECT_NE(out.find("AP is in 3 state to accept messages from Switch"), std::string::npos);
 }
 
 TEST_F(Handler, LayerTwoDispatch) {
