@@ -56,14 +56,21 @@ struct bench_root {
         return true;
     }
 
-    // Thirty radio properties, valued after `round`.
+    // Thirty radio properties (the radio apply's own), valued after `round`.
     static pv* radio_row(long round) {
+        static constexpr const char* kNames[30] = {
+            "mode", "channel-policy", "sentry-mode", "channel-hopping", "scan-leave-time",
+            "scan-duration", "passive-scan-band", "rate-limit-enable", "rate-limit",
+            "rate-limit-burst", "beacon-interval", "fragmentation-threshold", "rts-threshold",
+            "limit-channels", "tx-power", "wme", "load-balance-no-association-utilization",
+            "data-snooping", "n-bandwidth", "n-primary-channel", "protection",
+            "short-guard-interval-supported", "stbc-mode", "rrm-mode", "wme-apsd", "wme-noack",
+            "fixed-multicast-rate", "station-isolation", "dtim-period", "max-stations"};
         pv* head = nullptr;
         pv* tail = nullptr;
         for (int i = 0; i < 30; ++i) {
-            std::string name = "property-" + std::to_string(i);
             std::string value = std::to_string(round + i);
-            tail = lsqlquery_new_pv(name.c_str(), value.c_str(), tail);
+            tail = lsqlquery_new_pv(kNames[i], value.c_str(), tail);
             head = head != nullptr ? head : tail;
         }
         return head;

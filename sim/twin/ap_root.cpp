@@ -212,13 +212,14 @@ int ap_root_build(const std::string& root_text, const ap_root_options& opts, std
         }
     }
     if (rc == 0) {
-        // The unit's own identity, which the AP's boot environment would give.
+        // The unit's own identity, which the AP's boot environment would give:
+        // set over the factory file's empty serial number and base MAC.
         pv serial{const_cast<char*>("serial-number"), const_cast<char*>("TW0000000001"), nullptr,
                   nullptr};
         pv node{const_cast<char*>("base-mac"), const_cast<char*>(opts.base_mac.c_str()), nullptr,
                 &serial};
         rc = lsqlquery_set_pv("system", nullptr, &node, nullptr);
-        if (rc != 0) error = "cannot set the base MAC";
+        if (rc != 0) error = "cannot set the serial number and base MAC";
     }
     lsqlquery_close();
     map_platform_set_root(saved_root.empty() ? nullptr : saved_root.c_str());

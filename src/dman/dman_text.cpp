@@ -397,21 +397,15 @@ int dman_text_apply(const dman_text_line& line, bool all_instances, std::string&
         }
         tail = node;
     }
-    int rc;
-    if (line.insert) {
-        rc = lsqlquery_insert_pv(a.cls.c_str(), instance, head);
-        if (rc != 0) {
-            error = "cannot insert the row";
-        }
-    } else {
-        char* text = nullptr;
-        rc = lsqlquery_set_pv_with_error(a.cls.c_str(), instance, head,
-                                         a.has_qualifier ? &qualifier : nullptr, &text);
-        if (rc != 0) {
-            error = text != nullptr ? text : "cannot write";
-        }
-        free(text);
+    char* text = nullptr;
+    int rc = line.insert ? lsqlquery_insert_pv_with_error(a.cls.c_str(), instance, head, &text)
+                         : lsqlquery_set_pv_with_error(a.cls.c_str(), instance, head,
+                                                       a.has_qualifier ? &qualifier : nullptr,
+                                                       &text);
+    if (rc != 0) {
+        error = text != nullptr ? text : "cannot write";
     }
+    free(text);
     lsqlquery_destroy_pv(head);
     return rc == 0 ? 0 : -1;
 }

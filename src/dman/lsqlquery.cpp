@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "log/map_log.hpp"
+#include "dman/dman_schema.hpp"
 #include "dman/dman_store.hpp"
 
 static constexpr char map_log_module[] = "dman";
@@ -112,6 +113,16 @@ bool is_save_request(const char* cls, const pv* n) {
            strcmp(n->value, "running") == 0;
 }
 
+// Every property of a checked list (linked by next) is one the class holds.
+bool properties_known(const dman_schema_class& c, const pv* list, std::string& error) {
+    for (const pv* n = list; n != nullptr; n = n->next) {
+        if (!dman_schema_property_ok(c, n->name, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool set_args_ok(const char* cls, const char* instance, const pv* list, const pv* qualifier,
                  std::string& error) {
     if (!address_ok(cls, instance, error) || !nodes_ok(list, true, error) ||
@@ -122,7 +133,9 @@ bool set_args_ok(const char* cls, const char* instance, const pv* list, const pv
         error = "no properties to write";
         return false;
     }
-    return true;
+    const dman_schema_class* c = dman_schema_class_of(cls, error);
+    return c != nullptr && dman_schema_instance_ok(*c, instance, error) &&
+           properties_known(*c, list, error) && properties_known(*c, qualifier, error);
 }
 
 // Writes one row of properties to the matching rows (creating one holding
@@ -142,10 +155,17 @@ int set_in_transaction(const char* cls, const char* instance, const pv* list, co
         if (load_rows(cls, instance, qualifier, rows, error) != 0) {
             return -1;
         }
-        if (rows.empty()) {
+        // Without an instance a write reaches every instance: a new row only
+        // for the single instance of a class that has one; a class of
+        // instances that has none has none to reach.
+        std::string ignored;
+        const dman_schema_class* c = dman_schema_class_of(cls, ignored);
+        bool none_to_reach =
+            instance == nullptr && c != nullptr && !dman_schema_instance_ok(*c, "", ignored);
+        if (rows.empty() && !none_to_reach) {
             dman_row r;
-            r.id = dman_store_new_row(error);
             r.instance = instance != nullptr ? instance : "";
+            r.id = dman_store_new_row(error);
             if (r.id < 0) {
                 return -1;
             }
@@ -408,23 +428,35 @@ int lsqlquery_set_pv_with_error(const char* cls, const char* instance, pv* list,
 }
 
 int lsqlquery_insert_pv(const char* cls, const char* instance, pv* rows) {
+    return lsqlquery_insert_pv_with_error(cls, instance, rows, nullptr);
+}
+
+int lsqlquery_insert_pv_with_error(const char* cls, const char* instance, pv* rows,
+                                   char** error_out) {
+    if (error_out != nullptr) {
+        *error_out = nullptr;
+    }
     std::string error;
     if (!address_ok(cls, instance, error)) {
-        return report_error("insert into", cls, error, nullptr);
+        return report_error("insert into", cls, error, error_out);
     }
     if (rows == nullptr) {
-        return report_error("insert into", cls, "no rows to insert", nullptr);
+        return report_error("insert into", cls, "no properties to insert", error_out);
+    }
+    const char* inst = instance != nullptr ? instance : "";
+    const dman_schema_class* c = dman_schema_class_of(cls, error);
+    if (c == nullptr || !dman_schema_instance_ok(*c, inst, error)) {
+        return report_error("insert into", cls, error, error_out);
     }
     size_t count = 0;
     for (const pv* r = rows; r != nullptr; r = r->peer) {
         if (++count > kMaxListLength) {
-            return report_error("insert into", cls, "too many rows", nullptr);
+            return report_error("insert into", cls, "too many rows", error_out);
         }
-        if (!nodes_ok(r, true, error)) {
-            return report_error("insert into", cls, error, nullptr);
+        if (!nodes_ok(r, true, error) || !properties_known(*c, r, error)) {
+            return report_error("insert into", cls, error, error_out);
         }
     }
-    const char* inst = instance != nullptr ? instance : "";
     int rc = transaction(error, [&] {
         for (const pv* r = rows; r != nullptr; r = r->peer) {
             int64_t id = dman_store_new_row(error);
@@ -439,7 +471,7 @@ int lsqlquery_insert_pv(const char* cls, const char* instance, pv* rows) {
         }
         return 0;
     });
-    return rc == 0 ? 0 : report_error("insert into", cls, error, nullptr);
+    return rc == 0 ? 0 : report_error("insert into", cls, error, error_out);
 }
 
 int lsqlquery_delete_pv(const char* cls, const char* instance, pv* list) {

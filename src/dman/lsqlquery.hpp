@@ -15,6 +15,12 @@
 // Nodes made by the library own copies of their texts and are freed with
 // lsqlquery_destroy_pv.  A caller may also pass one node of its own in zeroed
 // storage; the library only reads it.
+//
+// The database knows its names (dman/dman_schema.hpp): every write refuses a
+// class, instance or property it does not know, with -1 and, where there is
+// an error slot, a text naming it ("unknown property \"foo\" of class
+// \"radio\"").  A refused write writes nothing.  Reads of unknown names find
+// nothing.
 #pragma once
 
 #include <cstddef>
@@ -59,6 +65,8 @@ int lsqlquery_set_pv_with_error(const char* cls, const char* instance, pv* list,
                                 char** error);
 // Adds the rows of a multi-row class (each row a `next` list, rows by `peer`).
 int lsqlquery_insert_pv(const char* cls, const char* instance, pv* rows);
+// The same, with an error slot as lsqlquery_set_pv_with_error.
+int lsqlquery_insert_pv_with_error(const char* cls, const char* instance, pv* rows, char** error);
 // Deletes the rows that `list` selects (every node must match), or all rows
 // of the instance when `list` is null.
 int lsqlquery_delete_pv(const char* cls, const char* instance, pv* list);
@@ -79,8 +87,9 @@ lsqlquery_transaction_info* lsqlquery_transaction_info_new(int op, const char* c
 // Chains `item` after the last item of `first`; 0 or -1.
 int lsqlquery_transaction_info_add(lsqlquery_transaction_info* first,
                                    lsqlquery_transaction_info* item);
-// Writes every item in one database transaction, or nothing.  On failure a
-// heap text is left in *error (the write succeeded only if none came back).
+// Writes every item in one database transaction, or nothing (an item with an
+// unknown name included).  On failure a heap text is left in *error (the
+// write succeeded only if none came back).
 int lsqlquery_write_pv_multi(lsqlquery_transaction_info* first, char** error);
 // Frees the chain and the lists it owns.
 void lsqlquery_transaction_info_delete(lsqlquery_transaction_info* first);

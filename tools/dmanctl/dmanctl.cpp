@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "dman/dman_schema.hpp"
 #include "dman/dman_store.hpp"
 #include "dman/dman_text.hpp"
 #include "dman/lsqlquery.hpp"
@@ -46,6 +47,8 @@ void usage(FILE* to) {
             "                                  standard input); --merge adds to it\n"
             "  save                            copy the running configuration to startup\n"
             "  init                            create the database and /var/run/dman.pid\n"
+            "  schema [CLASS]                  list the classes, their instance names and\n"
+            "                                  properties (%%d: a number)\n"
             "ADDRESS is CLASS[/INSTANCE][@QUALIFIER]: radio/wlan0, vap/vap0@wlan0 (VAP\n"
             "vap0 of radio wlan0), tx-queue/wlan0@queue=data0.  Without an instance, set\n"
             "writes every instance of the class (or its single instance).\n"
@@ -247,9 +250,34 @@ int cmd_init(int argc, char**) {
     return dman_store_create(error) == 0 ? 0 : fail(error);
 }
 
+int cmd_schema(int argc, char** argv) {
+    if (argc > 2) {
+        return bad_usage("schema takes at most a class");
+    }
+    std::string error;
+    if (argc == 2 && dman_schema_class_of(argv[1], error) == nullptr) {
+        return fail(error);
+    }
+    for (const auto& c : dman_schema_classes()) {
+        if (argc == 2 && strcmp(argv[1], c.name) != 0) {
+            continue;
+        }
+        std::string instances;
+        for (const char* i : c.instances) {
+            instances += *i == '\0' ? " (single instance)" : std::string(" ") + i;
+        }
+        fprintf(g_out, "%s%s\n", c.name, instances.c_str());
+        for (const char* p : c.properties) {
+            fprintf(g_out, "    %s\n", p);
+        }
+    }
+    return 0;
+}
+
 struct command {
     const char* name;
     int (*run)(int argc, char** argv);
+    bool needs_database = true;
 };
 
 constexpr command kCommands[] = {
@@ -262,12 +290,14 @@ constexpr command kCommands[] = {
     {"load", cmd_load},
     {"save", cmd_save},
     {"init", cmd_init},
+    {"schema", cmd_schema, false},
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     bool verbose = false;
+    const char* root = nullptr;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
@@ -281,9 +311,7 @@ int main(int argc, char** argv) {
         if (strcmp(argv[i], "--root") != 0 || i + 1 >= argc) {
             return bad_usage(std::string("unknown option ") + argv[i]);
         }
-        if (map_platform_set_root(argv[++i]) != 0) {
-            return bad_usage(std::string(argv[i]) + " is not a usable sandbox root");
-        }
+        root = argv[++i];
     }
     if (i >= argc) {
         return bad_usage("no command");
@@ -308,9 +336,12 @@ int main(int argc, char** argv) {
         return fail("cannot set up the output");
     }
     g_out = out;
+    if (root != nullptr && map_platform_set_root(root) != 0) {
+        return bad_usage(std::string(root) + " is not a usable sandbox root");
+    }
     std::string error;
     int rc;
-    if (dman_store_open(error) != 0) {
+    if (cmd->needs_database && dman_store_open(error) != 0) {
         char path[MAP_PLATFORM_PATH_MAX];
         if (map_platform_path(DMAN_DB_PATH, path, sizeof path) != 0) {
             snprintf(path, sizeof path, "%s", DMAN_DB_PATH);

@@ -3,34 +3,40 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <cstdlib>
 
+#include "dman/dman_text.hpp"
 #include "dman/lsqlquery.hpp"
 #include "support/sandbox.hpp"
 
 namespace dman_test {
 
 inline constexpr const char* kAbsent = "<absent>";
+inline constexpr auto npos = std::string::npos;
 
 // Takes a list: its rows as "name=value,name=value|name=value", then frees it.
 inline std::string take_grid(pv* grid) {
     std::string out;
     for (pv* row = grid; row != nullptr; row = row->peer) {
-        if (row != grid) {
-            out += '|';
-        }
+        out += row != grid ? "|" : "";
         for (pv* n = row; n != nullptr; n = n->next) {
-            if (n != row) {
-                out += ',';
-            }
-            out += std::string(n->name) + '=' + (n->value != nullptr ? n->value : "<null>");
+            out += std::string(n != row ? "," : "") + n->name + '=' +
+                   (n->value != nullptr ? n->value : "<null>");
         }
     }
     lsqlquery_destroy_pv(grid);
     return grid == nullptr ? kAbsent : out;
 }
 
-// The value of one property, or kAbsent.
+inline std::string grid(const char* cls, const char* instance, pv* qualifier = nullptr) {
+    return take_grid(lsqlquery_get_grid(cls, instance, nullptr, qualifier, 0));
+}
+
+inline pv node(const char* name, const char* value, pv* next = nullptr) {
+    return pv{const_cast<char*>(name), const_cast<char*>(value), nullptr, next};
+}
+
+// The value of a property, or kAbsent.
 inline std::string get(const char* cls, const char* instance, const char* property,
                        const char* radio = nullptr) {
     pv* v = radio != nullptr ? lsqlquery_get_pv_q1(cls, instance, property, "radio", radio)
@@ -40,58 +46,50 @@ inline std::string get(const char* cls, const char* instance, const char* proper
     return out;
 }
 
-// Writes one property, qualified by a node of the caller's own storage when
-// `qual_name` is given.
+// Writes one property, qualified when `qual_name` is given.
 inline int set(const char* cls, const char* instance, const char* property, const char* value,
                const char* qual_name = nullptr, const char* qual_value = nullptr) {
-    pv node{const_cast<char*>(property), const_cast<char*>(value), nullptr, nullptr};
-    pv qual{const_cast<char*>(qual_name), const_cast<char*>(qual_value), nullptr, nullptr};
-    return lsqlquery_set_pv(cls, instance, &node, qual_name != nullptr ? &qual : nullptr);
+    pv n = node(property, value), q = node(qual_name, qual_value);
+    return lsqlquery_set_pv(cls, instance, &n, qual_name != nullptr ? &q : nullptr);
 }
 
-// A list of rows "a=1,b=2|c=3" built with the library's own constructors.
+// Takes the error text of a write: "" after a success, else the text.
+inline std::string error_of(int rc, char* error) {
+    std::string out = rc == 0 ? "" : error != nullptr ? error : "<no text>";
+    free(error);
+    return out;
+}
+
+// A list of rows "a=1,b=2|c=3" made by the library; a node without '=' has
+// no value (a wanted property).
 inline pv* make_rows(const std::string& text) {
-    pv* first = nullptr;
-    pv* row_head = nullptr;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t bar = text.find('|', pos);
-        std::string row =
-            text.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos);
-        pv* tail = nullptr;
-        size_t p = 0;
-        while (p <= row.size()) {
-            size_t comma = row.find(',', p);
-            std::string node =
-                row.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
-            size_t eq = node.find('=');
-            std::string name = node.substr(0, eq);
-            std::string value = eq == std::string::npos ? "" : node.substr(eq + 1);
-            pv* n = tail == nullptr
-                        ? lsqlquery_new_pv_with_peer(name.c_str(), value.c_str(), nullptr, row_head)
-                        : lsqlquery_new_pv(name.c_str(), value.c_str(), tail);
-            if (tail == nullptr) {
-                row_head = n;
-                if (first == nullptr) {
-                    first = n;
-                }
-            }
-            tail = n;
-            if (comma == std::string::npos) {
-                break;
-            }
-            p = comma + 1;
-        }
-        if (bar == std::string::npos) {
-            break;
-        }
-        pos = bar + 1;
+    pv *first = nullptr, *row = nullptr, *tail = nullptr;
+    for (size_t pos = 0, end = 0; end != npos; pos = end + 1) {
+        end = text.find_first_of(",|", pos);
+        std::string n = text.substr(pos, end == npos ? end : end - pos);
+        size_t eq = n.find('=');
+        std::string name = n.substr(0, eq), value = eq == npos ? "" : n.substr(eq + 1);
+        const char* v = eq == npos ? nullptr : value.c_str();
+        tail = tail != nullptr ? lsqlquery_new_pv(name.c_str(), v, tail)
+                               : (row = lsqlquery_new_pv_with_peer(name.c_str(), v, nullptr, row));
+        first = first != nullptr ? first : row;
+        tail = end != npos && text[end] == '|' ? nullptr : tail;
     }
     return first;
 }
 
-// Every test runs on a root of its own and leaves no connection or armed
-// failure behind.
+// The whole running (or startup) configuration in the text form.
+inline std::string dump(dman_copy which = dman_copy::running) {
+    std::vector<dman_row> rows;
+    std::string error, out;
+    EXPECT_EQ(dman_store_load(nullptr, nullptr, which, rows, error), 0) << error;
+    for (const auto& line : dman_text_lines(rows)) {
+        out += line + "\n";
+    }
+    return out;
+}
+
+// Each test on a root of its own, leaving no connection or armed failure.
 struct Dman : testing::Test {
     mapd_test::sandbox sb;
 
