@@ -12,10 +12,12 @@
 #include "commands/map_cs.hpp"
 #include "commands/map_cs_elems.hpp"
 #include "core/managed_ap.hpp"
+#include "dman/dman_text.hpp"
 #include "dman/lsqlquery.hpp"
 #include "log/map_log.hpp"
 #include "platform/platform.hpp"
 #include "support/sandbox.hpp"
+#include "swsim/config_msg.hpp"
 #include "switch/switch_comm.hpp"
 
 namespace {
@@ -219,6 +221,44 @@ TEST_F(CsConfig, AFailedApplyClearsTheConfigurationButNotTheVaps) {
     EXPECT_EQ(cs->radio[0].vap_config, cs->vaps[0].vap_config.get()) << "still linked";
     EXPECT_EQ(vap11().arp_supp, 1) << "the VAP records keep their values";
     EXPECT_EQ(vap11().radio_id, 1u);
+}
+
+// Every name that a full configuration writes is one the factory database
+// knows: both radios, every VAP with each kind of security, the QoS queues,
+// the global data and the MTU, applied to the factory configuration.  The
+// apply then fails only at its last step, the child that is not started.
+TEST_F(CsConfig, AFullConfigurationAppliesToTheFactoryDatabase) {
+    FILE* factory = fopen(MAPD_FACTORY_CONFIG, "r");
+    ASSERT_NE(factory, nullptr);
+    std::string error;
+    ASSERT_EQ(dman_text_load(factory, true, error), 0) << error;
+    fclose(factory);
+    std::vector<std::string> lines = {"mtu 1400", "radio 1 mode=3 channel=36", "radio 2 mode=4 channel=6",
+                                      "qos 1", "qos 2"};
+    const char* security[] = {"security=wpa-personal key=correct-horse-battery",
+                              "security=static-wep auth=both", "security=plain-text",
+                              "security=wpa-enterprise", "security=dot1x"};
+    for (int r = 1; r <= 2; ++r) {
+        for (int v = 0; v < 4; ++v) {
+            lines.push_back("vap " + std::to_string(r) + " " + std::to_string(v) + " ssid=net" +
+                            std::to_string(r) + std::to_string(v) + " " + security[(r + v) % 5]);
+        }
+    }
+    bytes msg;
+    ASSERT_EQ(swsim_config_build(lines, msg, error), 0) << error;
+    const bytes global = elem(MAP_CS_ELEM_GLOBAL, {1});
+    msg.insert(msg.begin() + 8, global.begin(), global.end());  // behind the start element
+    std::string out = walk(bytes(msg.begin() + 4, msg.end()));
+    EXPECT_STREQ(cs->status_text, "unable to perform post configuration") << out;
+    auto db = [](const char* cls, const char* instance, const char* prop) {
+        pv* v = lsqlquery_get_pv(cls, instance, prop);
+        std::string text = v && v->value ? v->value : "<absent>";
+        lsqlquery_destroy_pv(v);
+        return text;
+    };
+    EXPECT_EQ(db("interface", "wlan1vap3", "wpa-personal-key"), "correct-horse-battery");
+    EXPECT_EQ(db("interface", "wlan1vap3", "ssid"), "net23");
+    EXPECT_EQ(db("client-qos", nullptr, "mode"), "up");
 }
 
 TEST_F(CsConfig, PostConfigurationReport) {
