@@ -1,37 +1,37 @@
 // End-to-end fixture: an AP twin root with the daemon running in a child
-// process, a switch-side peer on 127.0.0.2, and helpers to move the AP's clock
-// and read its log.
+// process, UDP and layer-2 peers, and helpers to move the AP's clock, read its
+// log and database, and ask it for its debug dump.
 #pragma once
 
-#include <netinet/in.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "support/sandbox.hpp"
+#include "twin/ap_root.hpp"
+
 namespace mapd_e2e {
 
-// A switch-side UDP peer bound to <ip>:57776 with SO_REUSEADDR.
+// A UDP peer bound to <ip>:<port> with SO_REUSEADDR: a switch on 57776, or a
+// local tool on port 0.
 struct udp_peer {
     int fd = -1;
     explicit udp_peer(const char* ip = "127.0.0.2", uint16_t port = 57776);
-    ~udp_peer();
+    ~udp_peer() { close(fd); }
     udp_peer(const udp_peer&) = delete;
     udp_peer& operator=(const udp_peer&) = delete;
     // The next datagram within `ms`, or an empty vector.
-    std::vector<uint8_t> recv(int ms, sockaddr_in* from = nullptr);
-    // Every datagram that arrives within `ms`.
-    std::vector<std::vector<uint8_t>> drain(int ms);
+    std::vector<uint8_t> recv(int ms);
     bool send_to(const std::vector<uint8_t>& msg, const char* ip = "127.0.0.1",
                  uint16_t port = 57776);
 };
 
-
 struct twin {
-    std::string root;
-    std::string log;
+    std::string root, log;
     pid_t pid = -1;
     double clock = 1000;
 
@@ -40,37 +40,42 @@ struct twin {
     twin(const twin&) = delete;
     twin& operator=(const twin&) = delete;
 
-    // Writes one property into the twin's database before the daemon starts.
+    // One property of the twin's database ("<absent>" when unset); set before
+    // the daemon starts.
     void set(const char* cls, const char* instance, const char* prop, const char* value);
+    std::string get(const char* cls, const char* instance, const char* prop) const;
     void write(const std::string& ap_path, const std::string& content);
-    std::string read(const std::string& ap_path) const;
-    // Starts the daemon and waits until its start-up is done.
+    std::string read(const std::string& ap_path) const {
+        return mapd_test::read_file(root + ap_path);
+    }
+    // Starts the daemon and waits until its main loop answers.
     bool start();
     void stop();
     // Moves the AP's uptime forward by `seconds`.
-    void advance(double seconds);
+    void advance(double seconds) { ap_root_clock_set(root, clock += seconds); }
     // Waits until the daemon's log holds `text` (at or after byte `from`).
     bool wait_log(const std::string& text, int ms, size_t from = 0) const;
-    std::string log_text() const;
-    // How often `text` occurs in the log.
+    std::string log_text() const { return mapd_test::read_file(log); }
     size_t log_count(const std::string& text) const;
     // Sets the daemon's trace mask with the local DEBUG_SET_TRACE command.
     void set_trace(uint32_t mask);
-    // Asks for the debug dump of the switch link (259) and returns the number
-    // after `label` in it (" Keepalive Timeout Interval: "), or -1 when no
-    // dump came within `ms`.
-    long dump_number(const char* label, int ms = 3000);
-    // Waits until the dump shows `n` after `label`: the timer pass has seen
-    // the clock, and every datagram sent before was handled.
+    // Asks for the debug dump (259): the log from the request on once it holds
+    // `label` within `ms`, else "".  Everything sent to the AP before was
+    // handled by then.
+    std::string dump(const char* label, int ms = 3000);
+    // Waits until a dump shows `n` after `label` (" Keepalive Timeout
+    // Interval: "): the timer pass has seen the clock.
     bool dump_shows(const char* label, long n, int ms = 4000);
-    // Waits until a debug dump holds `text` (" Status        : MAP_SWITCH_COMM_LISTEN_MODE").
+    // Waits until a whole dump holds `text` (" Status        : MAP_SWITCH_COMM_LISTEN_MODE").
     bool dump_has(const char* text, int ms = 4000);
 };
 
-// Sends a layer-2 poll (EtherType 0x88E8, the discover message at offset 20)
-// on the loopback interface from `switch_ip`; false when this process may not
+// A layer-2 poll frame (EtherType 0x88E8, field 1 at offset 19, the discover
+// message of `switch_ip` at offset 20).
+std::vector<uint8_t> l2_poll(uint32_t switch_ip);
+// Sends a frame on the loopback interface; false when this process may not
 // send raw frames.
-bool send_l2_poll(uint32_t switch_ip);
+bool send_l2(const std::vector<uint8_t>& frame);
 
 // Waits up to `ms` for `cond`.
 bool eventually(const std::function<bool()>& cond, int ms);

@@ -17,6 +17,7 @@
 #include "dman/lsqlquery.hpp"
 #include "log/map_log.hpp"
 #include "platform/platform.hpp"
+#include "support/bytes.hpp"
 #include "support/db.hpp"
 #include "support/sandbox.hpp"
 #include "switch/switch_comm.hpp"
@@ -26,24 +27,12 @@ namespace cs_test {
 using mapd_test::db_column;
 using mapd_test::db_get;
 using mapd_test::db_set;
-using bytes = std::vector<uint8_t>;
-
-// Appends values in wire order: big-endian numbers, texts NUL-padded to
-// their width.
-struct wr {
-    bytes b;
-    wr& u8(uint32_t v) {
-        b.push_back(static_cast<uint8_t>(v));
-        return *this;
-    }
-    wr& be16(uint32_t v) { return u8(v >> 8).u8(v); }
-    wr& be32(uint32_t v) { return be16(v >> 16).be16(v); }
-    wr& text(const std::string& s, size_t width) {
-        for (size_t i = 0; i < width; ++i)
-            u8(i < s.size() ? s[i] : 0);
-        return *this;
-    }
-};
+using mapd_test::bytes;
+using mapd_test::captured;
+using mapd_test::contains;
+using mapd_test::elem;
+using mapd_test::wr;
+using mapd_test::operator+;
 
 // A record field as text, so that table rows can name numbers and texts alike.
 inline std::string str(const char* s) {
@@ -129,17 +118,6 @@ inline bytes cltqos_elem(uint8_t radio_id, uint8_t vap_id, const uint8_t (&type)
     return w.b;
 }
 
-inline bytes operator+(bytes a, const bytes& b) {
-    for (uint8_t x : b)
-        a.push_back(x);
-    return a;
-}
-// One message element: the header (code, then `len`, by default the value's
-// size) and the value.
-inline bytes elem(uint16_t code, const bytes& value, int len = -1) {
-    return wr().be16(code).be16(len >= 0 ? len : static_cast<int>(value.size())).b + value;
-}
-
 // Walks `msg` as one configuration message from a buffer of exactly its size
 // (an over-read shows under the sanitizers); true unless an element failed.
 inline bool walk(map_cs* cs, const bytes& msg) {
@@ -148,21 +126,6 @@ inline bool walk(map_cs* cs, const bytes& msg) {
     std::copy(msg.begin(), msg.end(), buffer.get());
     EXPECT_EQ(map_cs_process_config_pkt(cs, buffer.get(), static_cast<int>(msg.size())), 0);
     return cs->status_code != MAP_CS_STATUS_UNRECOGNIZED;
-}
-
-// Runs `fn` with the given trace mask and returns what reached standard output.
-template <typename Fn>
-std::string captured(uint32_t mask, Fn fn) {
-    map_global_debug_trace = mask;
-    testing::internal::CaptureStdout();
-    fn();
-    std::string out = testing::internal::GetCapturedStdout();
-    map_global_debug_trace = 0;
-    return out;
-}
-
-inline bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 // A property of the row selected by one qualifier ("radio" = "wlan0",

@@ -9,93 +9,56 @@
 #include <string>
 #include <vector>
 
-#include "core/managed_ap.hpp"
-#include "log/map_log.hpp"
-#include "dman/lsqlquery.hpp"
-#include "platform/platform.hpp"
-#include "support/sandbox.hpp"
 #include "switch/map_ssl_util.hpp"
 #include "switch/switch_comm_util.hpp"
-#include "wire/wire.hpp"
+#include "core/managed_ap.hpp"
+#include "dman/lsqlquery.hpp"
+#include "platform/platform.hpp"
+#include "support/bytes.hpp"
+#include "support/db.hpp"
+#include "support/sandbox.hpp"
 
+using namespace mapd_test;
 using mapd_test::sandbox;
 
 namespace {
 
-void set_prop(const char* cls, const char* prop, const char* value) {
-    pv node{const_cast<char*>(prop), const_cast<char*>(value), nullptr, nullptr};
-    ASSERT_EQ(lsqlquery_set_pv(cls, nullptr, &node, nullptr), 0);
-}
-
-// A record as init leaves it, without sockets.
-map_switch_comm* bare_record() {
-    auto* rec = new map_switch_comm{};
-    rec->tcp_fd = rec->udp_fd = rec->l2_fd = rec->ssl_rfd = rec->mapd_fd = rec->mapqosd_fd = -1;
-    rec->ports.base = MAP_DEFAULT_IP_BASE_PORT;
-    map_switch_comm_ip_ports_derive(&rec->ports);
-    return rec;
-}
-
-// Built byte by byte: g++ 12 misreads small vector inserts as out of bounds.
-std::vector<uint8_t> elem(uint16_t type, const std::vector<uint8_t>& value) {
-    std::vector<uint8_t> out;
-    out.push_back(static_cast<uint8_t>(type >> 8));
-    out.push_back(static_cast<uint8_t>(type));
-    out.push_back(static_cast<uint8_t>(value.size() >> 8));
-    out.push_back(static_cast<uint8_t>(value.size()));
-    for (uint8_t b : value) out.push_back(b);
-    return out;
-}
-
-std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> out;
-    for (const auto& p : parts) {
-        for (uint8_t b : p) out.push_back(b);
-    }
-    return out;
-}
-
 struct SwitchComm : testing::Test {
     sandbox sb;
+    map_switch_comm record{};
+    map_switch_comm* rec = &record;  // as init leaves it, without sockets
     void SetUp() override {
         lsqlquery_close();
         sb.write("/proc/uptime", "1000.00 500.00\n");
+        rec->tcp_fd = rec->udp_fd = rec->l2_fd = rec->ssl_rfd = rec->mapd_fd = rec->mapqosd_fd = -1;
+        rec->ports.base = MAP_DEFAULT_IP_BASE_PORT;
+        map_switch_comm_ip_ports_derive(&rec->ports);
     }
     void TearDown() override { lsqlquery_close(); }
 };
 
 }  // namespace
 
-TEST_F(SwitchComm, PortSetFollowsTheBasePort) {
-    map_ip_ports p{};
-    p.base = MAP_DEFAULT_IP_BASE_PORT;
-    map_switch_comm_ip_ports_derive(&p);
-    EXPECT_EQ(p.udp, 57776);
-    EXPECT_EQ(p.ssl, 57777);
-    EXPECT_EQ(p.tnl_udp, 57775);
-    EXPECT_EQ(p.capwap_src, 57778);
-    EXPECT_EQ(p.capwap_dst, 57779);
-    for (uint16_t port : {0, 65001, 65535}) {
-        EXPECT_EQ(map_ip_base_port_is_valid(port), 0) << port;
-    }
-    for (uint16_t port : {1, 57775, 65000}) {
-        EXPECT_EQ(map_ip_base_port_is_valid(port), 1) << port;
-    }
-}
-
-TEST_F(SwitchComm, BasePortChoiceRunsTheToolOnlyOnChange) {
+// The port set follows the base port; the base comes from DHCP, else the
+// configuration, else the default, and the tool runs only when it changes.
+TEST_F(SwitchComm, BasePortChoiceAndItsPortSet) {
+    const map_ip_ports& p = rec->ports;
+    EXPECT_EQ((std::vector<int>{p.udp, p.ssl, p.tnl_udp, p.capwap_src, p.capwap_dst}),
+              (std::vector<int>{57776, 57777, 57775, 57778, 57779}));
+    const std::pair<uint16_t, int> validity[] = {{0, 0}, {65001, 0}, {65535, 0},
+                                                 {1, 1}, {57775, 1}, {65000, 1}};
+    for (auto [port, valid] : validity)
+        EXPECT_EQ(map_ip_base_port_is_valid(port), valid) << port;
     sb.tool("/usr/sbin/wl", "echo \"$*\" >> tmp/wl.log");
-    map_switch_comm* rec = bare_record();
-    struct row {
+    const struct {
         uint16_t dhcp, cfg, base;
         int changed;
-    };
-    const row rows[] = {
-        {0, 0, 57775, 0},         // neither: the default, unchanged
-        {60000, 50000, 60000, 1}, // DHCP wins over configured
-        {60000, 50000, 60000, 0}, // the same again: nothing runs
-        {0, 50000, 50000, 1},     // configured when DHCP is unset
-        {65001, 0, 57775, 1},     // invalid values fall back to the default
+    } rows[] = {
+        {0, 0, 57775, 0},          // neither: the default, unchanged
+        {60000, 50000, 60000, 1},  // DHCP wins over configured
+        {60000, 50000, 60000, 0},  // the same again: nothing runs
+        {0, 50000, 50000, 1},      // configured when DHCP is unset
+        {65001, 0, 57775, 1},      // invalid values fall back to the default
     };
     for (const auto& r : rows) {
         rec->ports.dhcp_base = r.dhcp;
@@ -105,11 +68,9 @@ TEST_F(SwitchComm, BasePortChoiceRunsTheToolOnlyOnChange) {
     }
     EXPECT_EQ(sb.read("/tmp/wl.log"),
               "switch_ip_base_port 60000\nswitch_ip_base_port 50000\nswitch_ip_base_port 57775\n");
-    delete rec;
 }
 
 TEST_F(SwitchComm, AddressSlotsAndTheNextIndex) {
-    map_switch_comm* rec = bare_record();
     EXPECT_EQ(map_switch_comm_update_config_ip_address(rec, 0x0A000001, 0), -1);
     EXPECT_EQ(map_switch_comm_update_config_ip_address(rec, 0x0A000001, 5), -1);
     EXPECT_EQ(map_switch_comm_update_config_ip_address(nullptr, 0x0A000001, 1), -1);
@@ -134,7 +95,6 @@ TEST_F(SwitchComm, AddressSlotsAndTheNextIndex) {
     EXPECT_EQ(strnlen(rec->pass_phrase, sizeof rec->pass_phrase), 63u);
     map_switch_comm_update_config_pass_phrase(rec, nullptr);
     EXPECT_EQ(rec->pass_phrase[0], '\0');
-    delete rec;
 }
 
 TEST_F(SwitchComm, LayerTwoQueueHoldsSixtyFourDistinctAddresses) {
@@ -152,15 +112,16 @@ TEST_F(SwitchComm, LayerTwoQueueHoldsSixtyFourDistinctAddresses) {
     EXPECT_EQ(out, 7u) << "oldest first";
     EXPECT_EQ(l2_queue_push(&q, 999), 1) << "room again after a pop";
     int n = 0;
-    while (l2_queue_pop(&q, &out)) ++n;
+    while (l2_queue_pop(&q, &out))
+        ++n;
     EXPECT_EQ(n, 64);
     EXPECT_EQ(out, 999u);
 }
 
 TEST_F(SwitchComm, DiscoverMessageLayout) {
-    set_prop("management", "ip", "192.168.1.10");
-    set_prop("management", "mask", "255.255.255.0");
-    set_prop("system", "base-mac", "00:1a:2b:3c:4d:50");
+    ASSERT_TRUE(db_set("management", nullptr, "ip", "192.168.1.10"));
+    ASSERT_TRUE(db_set("management", nullptr, "mask", "255.255.255.0"));
+    ASSERT_TRUE(db_set("system", nullptr, "base-mac", "00:1a:2b:3c:4d:50"));
     map_ap_provision_params prov{};
     prov.primary_is_ipv6 = 0;
     uint32_t primary = 0x0A010203;
@@ -172,21 +133,14 @@ TEST_F(SwitchComm, DiscoverMessageLayout) {
     uint8_t buf[MAP_DISCOVER_MSG_LEN + 8];
     for (uint16_t type : {uint16_t{1}, uint16_t{11}}) {
         ASSERT_EQ(map_switch_comm_build_discover(buf, sizeof buf, type, &prov), 105u);
-        std::vector<uint8_t> m(buf, buf + 105);
-        std::vector<uint8_t> ip = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 192, 168, 1, 10, 24};
-        std::vector<uint8_t> want = cat({
-            {0, static_cast<uint8_t>(type), 0, 105},
-            elem(1, {2}),
-            elem(256, ip),
-            elem(3, {0, 1}),
-            elem(4, {0, 2}),
-            elem(33, {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50}),
-            elem(272, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 1, 2, 3}),
-            elem(273, {1, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}),
-            elem(274, {1}),
-            elem(275, {0}),
-        });
-        EXPECT_EQ(m, want) << "type " << type;
+        const bytes want = bytes{0, static_cast<uint8_t>(type), 0, 105} + elem(1, {2}) +
+                           elem(256, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 192, 168, 1, 10, 24}) +
+                           elem(3, {0, 1}) + elem(4, {0, 2}) +
+                           elem(33, {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50}) +
+                           elem(272, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 1, 2, 3}) +
+                           elem(273, {1, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}) +
+                           elem(274, {1}) + elem(275, {0});
+        EXPECT_EQ(bytes(buf, buf + 105), want) << "type " << type;
     }
     // Without provisioning parameters the address groups are zero; still 105 bytes.
     EXPECT_EQ(map_switch_comm_build_discover(buf, sizeof buf, 1, nullptr), 105u);
@@ -194,42 +148,33 @@ TEST_F(SwitchComm, DiscoverMessageLayout) {
 }
 
 TEST_F(SwitchComm, DiscoverParsing) {
-    std::vector<uint8_t> ip = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 9, 16};
-    struct row {
+    const bytes ip = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 9, 16};
+    const bytes device = elem(1, {1}), vendor = elem(3, {0, 1});
+    const struct {
         const char* what;
-        std::vector<uint8_t> body;
-        uint8_t device;
-        uint16_t vendor, version;
-        uint32_t ip;
-    };
-    const row rows[] = {
-        {"full", cat({elem(1, {1}), elem(3, {0, 1}), elem(4, {0, 2}), elem(256, ip)}), 1, 1, 2,
-         0x0A000009},
-        {"end element stops", cat({elem(1, {1}), elem(0, {}), elem(3, {0, 1})}), 1, 0, 0, 0},
-        {"unknown clears what came before", cat({elem(1, {1}), elem(7, {}), elem(3, {0, 1})}), 0, 1,
-         0, 0},
-        {"element 5 takes one byte", cat({elem(5, {9}), elem(1, {1}), elem(3, {0, 1})}), 1, 1, 0,
-         0},
+        bytes body;
+        uint32_t device, vendor, version, ip;
+    } rows[] = {
+        {"full", device + vendor + elem(4, {0, 2}) + elem(256, ip), 1, 1, 2, 0x0A000009},
+        {"end element stops", device + elem(0, {}) + vendor, 1, 0, 0, 0},
+        {"unknown clears what came before", device + elem(7, {}) + vendor, 0, 1, 0, 0},
+        {"element 5 takes one byte", elem(5, {9}) + device + vendor, 1, 1, 0, 0},
         // values are taken at their fixed size whatever the length says
-        {"length ignored", cat({{0, 3, 0, 9, 0, 1}, elem(1, {1})}), 1, 1, 0, 0},
-        {"short ip ends the walk", cat({elem(1, {1}), {1, 0, 0, 18, 0, 0, 0}}), 1, 0, 0, 0},
-        {"three trailing bytes", cat({elem(1, {1}), {0, 3, 0}}), 1, 0, 0, 0},
+        {"length ignored", bytes{0, 3, 0, 9, 0, 1} + device, 1, 1, 0, 0},
+        {"short ip ends the walk", device + bytes{1, 0, 0, 18, 0, 0, 0}, 1, 0, 0, 0},
+        {"three trailing bytes", device + bytes{0, 3, 0}, 1, 0, 0, 0},
     };
     for (const auto& r : rows) {
         map_discover_summary s;
-        ASSERT_EQ(map_switch_comm_extract_discover_pkt(r.body.data(), static_cast<int>(r.body.size()),
-                                                       &s),
-                  0)
+        const int len = static_cast<int>(r.body.size());
+        ASSERT_EQ(map_switch_comm_extract_discover_pkt(r.body.data(), len, &s), 0) << r.what;
+        EXPECT_EQ((std::vector<uint32_t>{s.device_type, s.vendor_id, s.protocol_version, s.ip}),
+                  (std::vector<uint32_t>{r.device, r.vendor, r.version, r.ip}))
             << r.what;
-        EXPECT_EQ(s.device_type, r.device) << r.what;
-        EXPECT_EQ(s.vendor_id, r.vendor) << r.what;
-        EXPECT_EQ(s.protocol_version, r.version) << r.what;
-        EXPECT_EQ(s.ip, r.ip) << r.what;
     }
 }
 
 TEST_F(SwitchComm, DiscoveredAddressesTwentySecondRuleAndFullList) {
-    map_switch_comm* rec = bare_record();
     EXPECT_EQ(map_switch_comm_discover_ip_addr_validate(0x0A000001, rec), 0) << "new: added";
     EXPECT_EQ(map_switch_comm_discover_ip_addr_validate(0x0A000001, rec), -1) << "too recent";
     sb.write("/proc/uptime", "1019.90 500.00\n");
@@ -246,11 +191,9 @@ TEST_F(SwitchComm, DiscoveredAddressesTwentySecondRuleAndFullList) {
     EXPECT_EQ(map_switch_comm_discover_ip_addr_get(0x0A000040, nullptr, rec), -1);
     EXPECT_EQ(map_switch_comm_discover_ip_addr_get(0x0A000040, &index, rec), 0);
     EXPECT_EQ(index, 63);
-    delete rec;
 }
 
 TEST_F(SwitchComm, ValidationFollowsStaticThenDhcpTables) {
-    map_switch_comm* rec = bare_record();
     rec->state = MAP_SWITCH_COMM_SSL_ESTABLISH_MODE;
     EXPECT_EQ(map_switch_comm_validate_ip_address(rec, 1), -1) << "only while listening";
     rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
@@ -271,32 +214,20 @@ TEST_F(SwitchComm, ValidationFollowsStaticThenDhcpTables) {
     rec->switch_ip = 77;
     map_switch_calcualte_discovery_reason(rec, MAP_SWITCH_L2_POLL_RECIEVED);
     EXPECT_EQ(rec->discovery_reason, MAP_SWITCH_L2_POLL_RECIEVED);
-    delete rec;
 }
 
 TEST_F(SwitchComm, DiscoveryWalkSkipsAnUnresolvedHostName) {
-    map_switch_comm* rec = bare_record();
     rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
     map_switch_comm_update_config_dns_address(rec, "no-such-switch.invalid", 1);
     map_switch_comm_update_config_ip_address(rec, 0x7F000063, 2);
-    map_global_debug_trace = MAP_TRACE_SWITCH;
-    testing::internal::CaptureStdout();
-    map_switch_comm_discovery_timeout(rec, nullptr);
-    std::string out = testing::internal::GetCapturedStdout();
-    map_global_debug_trace = 0;
-    EXPECT_NE(out.find("Static Host: no-such-switch.invalid, Static IP: 0"), std::string::npos)
-        << out;
-    EXPECT_NE(out.find("Static Host: , Static IP: 7f000063"), std::string::npos) << out;
+    std::string out =
+        captured(MAP_TRACE_SWITCH, [&] { map_switch_comm_discovery_timeout(rec, nullptr); });
+    EXPECT_TRUE(contains(out, "Static Host: no-such-switch.invalid, Static IP: 0")) << out;
+    EXPECT_TRUE(contains(out, "Static Host: , Static IP: 7f000063")) << out;
     EXPECT_EQ(rec->next_addr_index, 2) << "the next step starts at index 2";
-    EXPECT_EQ(rec->discovery_countdown, 5);
-    map_switch_comm_discovery_timeout(rec, nullptr);
-    EXPECT_EQ(rec->next_addr_index, 0) << "a walk without target restarts";
-    EXPECT_EQ(rec->discovery_countdown, 30);
-    delete rec;
 }
 
 TEST_F(SwitchComm, ProvisioningDiscoveryCycle) {
-    map_switch_comm* rec = bare_record();
     rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
     map_ap_provision_params prov{};
     EXPECT_EQ(map_switch_comm_provisioning_discovery(rec, &prov), -1) << "data not valid";
@@ -312,16 +243,13 @@ TEST_F(SwitchComm, ProvisioningDiscoveryCycle) {
     rec->state = MAP_SWITCH_COMM_INIT_MODE;
     map_switch_comm_check_timeout(rec, 1, &prov, 1000);
     EXPECT_EQ(map_switch_comm_provisioning_discovery_counter(), 0) << "reset outside state 1";
-    delete rec;
 }
 
 TEST_F(SwitchComm, HardwareTypeDetection) {
-    struct row {
-        const char* pci;
-        const char* cpuinfo;
+    const struct {
+        const char *pci, *cpuinfo;
         int type;
-    };
-    const row rows[] = {
+    } rows[] = {
         {"", "system type : Broadcom BCM4716 chip\n", 9},
         {"0000 14e44320 11\n", "Hardware : IXDPG425\n", 4},
         {"0000 14e44322 11\n", "Hardware : IXDPG425\n", 3},  // matched by 14e4 and 4322: twice
@@ -342,55 +270,44 @@ TEST_F(SwitchComm, HardwareTypeDetection) {
 }
 
 TEST_F(SwitchComm, KeepaliveAndRelinkParsing) {
-    map_switch_comm* rec = bare_record();
-    struct row {
-        uint32_t interval;
-        int countdown;
-    };
-    for (const auto& r : {row{20, 30}, row{1, 1}, row{31, 46}, row{0, 0}}) {
-        map_switch_comm_calculate_timeout_interval(rec, r.interval);
-        EXPECT_EQ(rec->keepalive_countdown, r.countdown) << r.interval;
+    const std::pair<uint32_t, int> countdowns[] = {{20, 30}, {1, 1}, {31, 46}, {0, 0}};
+    for (auto [interval, countdown] : countdowns) {
+        map_switch_comm_calculate_timeout_interval(rec, interval);
+        EXPECT_EQ(rec->keepalive_countdown, countdown) << interval;
     }
     uint32_t interval = 0;
-    auto ka = elem(0x3001, {0, 0, 0, 20});
+    const bytes ka = elem(0x3001, {0, 0, 0, 20}), other = elem(0x3002, {0, 0, 0, 20});
     EXPECT_EQ(map_switch_comm_extract_keepalive_pkt(ka.data(), 8, &interval), 0);
     EXPECT_EQ(interval, 20u);
-    auto other = elem(0x3002, {0, 0, 0, 20});
     EXPECT_EQ(map_switch_comm_extract_keepalive_pkt(other.data(), 8, &interval), -1);
     EXPECT_EQ(map_switch_comm_extract_keepalive_pkt(ka.data(), 7, &interval), -1);
 
-    std::vector<uint8_t> v4 = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 9, 8, 7};
-    std::vector<uint8_t> v6 = v4;
+    bytes v4 = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 9, 8, 7}, v6 = v4, v4b = v4;
     v6[0] = 1;
-    std::vector<uint8_t> v4b = v4;
     v4b[16] = 9;
     uint32_t ip = 0;
-    auto only_v6 = elem(257, v6);
-    EXPECT_EQ(map_switch_comm_extract_relink_pkt(only_v6.data(), static_cast<int>(only_v6.size()), &ip), -1);
-    auto odd = elem(257, std::vector<uint8_t>(v4.begin(), v4.end() - 1));
-    EXPECT_EQ(map_switch_comm_extract_relink_pkt(odd.data(), static_cast<int>(odd.size()), &ip), -1);
-    auto two = cat({elem(257, v4), elem(9, {1, 2}), elem(257, v4b), elem(257, v6)});
-    ASSERT_EQ(map_switch_comm_extract_relink_pkt(two.data(), static_cast<int>(two.size()), &ip), 0);
+    auto relink = [&](const bytes& m, int len) {
+        return map_switch_comm_extract_relink_pkt(m.data(),
+                                                  len < 0 ? static_cast<int>(m.size()) : len, &ip);
+    };
+    EXPECT_EQ(relink(elem(257, v6), -1), -1) << "IPv6 only";
+    EXPECT_EQ(relink(elem(257, bytes(v4.begin(), v4.end() - 1)), -1), -1) << "one byte short";
+    EXPECT_EQ(relink(elem(257, v4), 10), -1) << "cut short";
+    ASSERT_EQ(relink(elem(257, v4) + elem(9, {1, 2}) + elem(257, v4b) + elem(257, v6), -1), 0);
     EXPECT_EQ(ip, 0x0A090809u) << "a later IPv4 element overrides an earlier one";
-    auto truncated = elem(257, v4);
-    EXPECT_EQ(map_switch_comm_extract_relink_pkt(truncated.data(), 10, &ip), -1);
-    delete rec;
 }
 
 TEST_F(SwitchComm, DataSendRefusesBeforeTheConnection) {
-    map_switch_comm* rec = bare_record();
     const uint8_t ka[] = {0, 25, 0, 4};
     rec->state = MAP_SWITCH_COMM_LISTEN_MODE;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(map_switch_comm_data_send(rec, ka, 4, 1), -1);
-    EXPECT_EQ(map_switch_comm_data_send(rec, ka, 4, 0), -1);
-    EXPECT_EQ(map_switch_comm_data_send(nullptr, ka, 4, 1), -1);
-    EXPECT_EQ(map_switch_comm_ssl_connection_close(rec), -1) << "no connection to close";
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Error in sending data as connection is not yet established"),
-              std::string::npos);
+    std::string out = captured(MAP_TRACE_SWITCH, [&] {
+        EXPECT_EQ(map_switch_comm_data_send(rec, ka, 4, 1), -1);
+        EXPECT_EQ(map_switch_comm_data_send(rec, ka, 4, 0), -1);
+        EXPECT_EQ(map_switch_comm_data_send(nullptr, ka, 4, 1), -1);
+        EXPECT_EQ(map_switch_comm_ssl_connection_close(rec), -1) << "no connection to close";
+    });
+    EXPECT_TRUE(contains(out, "Error in sending data as connection is not yet established")) << out;
     EXPECT_EQ(rec->state, MAP_SWITCH_COMM_LISTEN_MODE);
-    delete rec;
 }
 
 // Certificate mode fails closed: a context that cannot be completed leaves
@@ -406,22 +323,17 @@ TEST_F(SwitchComm, CertificateModeContextIsReplacedOnlyWhenComplete) {
     ASSERT_NE(complete, nullptr);
     EXPECT_NE(SSL_CTX_get_verify_mode(complete) & SSL_VERIFY_PEER, 0);
     ASSERT_EQ(map_platform_unlink("/etc/switch_certs.pem"), 0);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(map_ap_mutual_auth_init(&slot), -1);
-    testing::internal::GetCapturedStdout();
+    captured(MAP_TRACE_SWITCH, [&] { EXPECT_EQ(map_ap_mutual_auth_init(&slot), -1); });
     EXPECT_EQ(slot.get(), complete) << "the working context stays";
 
-    map_switch_comm* rec = bare_record();
     rec->ssl_ctx.reset(SSL_CTX_new(TLS_client_method()));  // verifies nothing
     rec->switch_ip = 0x7F000001;
-    map_global_debug_trace = MAP_TRACE_SWITCH;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(map_switch_comm_ssl_connection_open(rec, 1), -1);
-    std::string out = testing::internal::GetCapturedStdout();
-    map_global_debug_trace = 0;
-    EXPECT_NE(out.find("Certificate based authentication is not set up; not connecting to switch 127.0.0.1"),
-              std::string::npos) << out;
-    EXPECT_EQ(out.find("Initiating TCP connection"), std::string::npos) << "no connection was tried";
+    std::string out = captured(MAP_TRACE_SWITCH,
+                               [&] { EXPECT_EQ(map_switch_comm_ssl_connection_open(rec, 1), -1); });
+    EXPECT_TRUE(contains(out,
+                         "Certificate based authentication is not set up; not connecting to switch "
+                         "127.0.0.1"))
+        << out;
+    EXPECT_FALSE(contains(out, "Initiating TCP connection")) << "no connection was tried";
     EXPECT_EQ(rec->tcp_fd, -1);
-    delete rec;
 }
