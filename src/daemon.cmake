@@ -20,5 +20,7 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_vap.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config_radio.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config_vap.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/stats/map_stats_collect.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/stats/map_stats_report.cpp
   DEPS mapd_store mapd_ssl_util mapd_stats mapd_switch_util mapd_dman mapd_log mapd_wire
        mapd_platform OpenSSL::SSL OpenSSL::Crypto)

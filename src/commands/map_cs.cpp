@@ -56,10 +56,9 @@ int map_cs_init(map_control_block* cb) {
     for (auto& r : cs->vaps) {
         r.num_vaps = num_vaps;
         r.vap_mac.reset(new (std::nothrow) map_cs_mac[num_vaps]{});
-        r.aux1.reset(new (std::nothrow) uint8_t[num_vaps * MAP_CS_VAP_AUX1_LEN]{});
-        r.aux2.reset(new (std::nothrow) uint8_t[num_vaps * MAP_CS_VAP_AUX2_LEN]{});
+        r.vap_stats.reset(new (std::nothrow) map_vap_stats[num_vaps]{});
         r.vap_config.reset(new (std::nothrow) map_vap_config[num_vaps]{});
-        if (!r.vap_mac || !r.aux1 || !r.aux2 || !r.vap_config) {
+        if (!r.vap_mac || !r.vap_stats || !r.vap_config) {
             MAP_ERROR("Unable to allocate memory");
             delete cs;
             return -1;
@@ -72,6 +71,8 @@ int map_cs_init(map_control_block* cb) {
         }
     }
     map_global_dont_disable_ssh_session = 0;
+    cs->stats.table.last = -1;
+    cs->stats.table.next_start = 1;
     // VAP MACs count up from the base MAC: radio 1 first, radio 2 after it.
     uint8_t base[6] = {};
     map_lsql_base_ap_mac_get(base);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "store/map_radio_config.hpp"
+#include "stats/map_stats_records.hpp"
 #include "store/map_vap_config.hpp"
 
 struct map_control_block;
@@ -15,8 +16,6 @@ inline constexpr int MAP_CS_STATE_OPEN = 1;
 inline constexpr int MAP_CS_STATE_APPLYING = 2;
 inline constexpr int MAP_CS_STATE_CONFIGURED = 3;
 inline constexpr int MAP_CS_NUM_RADIOS = 2;
-inline constexpr int MAP_CS_VAP_AUX1_LEN = 192;
-inline constexpr int MAP_CS_VAP_AUX2_LEN = 56;
 inline constexpr int MAP_CS_STATUS_TEXT_LEN = 64;
 
 struct map_cs_mac {
@@ -27,8 +26,8 @@ struct map_cs_mac {
 struct map_cs_radio_vaps {
     int num_vaps;
     std::unique_ptr<map_cs_mac[]> vap_mac;
-    std::unique_ptr<uint8_t[]> aux1;  // MAP_CS_VAP_AUX1_LEN bytes per VAP
-    std::unique_ptr<uint8_t[]> aux2;  // MAP_CS_VAP_AUX2_LEN bytes per VAP
+    // The statistics of each VAP, indexed by VAP id.
+    std::unique_ptr<map_vap_stats[]> vap_stats;
     // One configuration record per VAP, indexed by VAP id; the radio's
     // configuration record points at the same array.
     std::unique_ptr<map_vap_config[]> vap_config;
@@ -60,6 +59,7 @@ struct map_cs {
     // statistics reporting
     uint32_t stats_interval;
     int32_t stats_countdown;
+    map_stats_db stats;
 };
 
 [[nodiscard]] int map_cs_init(map_control_block* cb);

@@ -1,0 +1,2 @@
+// Statistics reports to the switch.
+#include "stats/map_stats.hpp"
