@@ -200,14 +200,18 @@ int map_platform_get_hwaddr(const char* ifname, uint8_t mac[6]) {
     if (map_platform_is_sandbox()) {
         char ap_path[64];
         snprintf(ap_path, sizeof ap_path, "/sys/class/net/%s/address", ifname);
-        FILE* f = map_platform_fopen(ap_path, "r");
-        if (f == nullptr) {
+        // open/read, not stdio: the statistics read this on every report,
+        // which must not allocate.
+        int fd = map_platform_open(ap_path, O_RDONLY);
+        if (fd < 0) {
             return -1;
         }
         char text[32] = {};
-        size_t n = fread(text, 1, sizeof text - 1, f);
-        fclose(f);
-        text[n] = '\0';
+        ssize_t n = read(fd, text, sizeof text - 1);
+        close(fd);
+        if (n < 0) {
+            return -1;
+        }
         return parse_mac_text(text, mac);
     }
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
