@@ -13,6 +13,7 @@
 #include "log/map_log.hpp"
 #include "local/mmsg_handler.hpp"
 #include "stats/map_proc.hpp"
+#include "stats/map_stats.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_comm_util.hpp"
 #include "wire/wire.hpp"
@@ -123,6 +124,8 @@ constexpr dispatch_row kUdpRows[] = {
          map_switch_comm_process_debug_pkt(c.rec, c.body, c.body_len, &c.cb->provision);
      }>},
     {DEBUG_SET_TRACE, udp_set_trace},
+    {MAP_DEBUG_CLIENT_ASSOC_DUMP,
+     handled<[](const dispatch_ctx& c) { map_cs_process_debug_dump_client_assoc_db(c.cb->cs); }>},
     {DEBUG_CS_DUMP,
      handled<[](const dispatch_ctx& c) { map_cs_process_debug_dump_config_pkt(c.cb->cs); }>},
     {DEBUG_DONT_DISABLE_SSH_SESSION,
@@ -159,6 +162,8 @@ constexpr dispatch_row kTlsRows[] = {
      }>},
     {SWITCH_CONFIG,
      handled<[](const dispatch_ctx& c) { map_cs_process_config_pkt(c.cb->cs, c.body, c.body_len); }>},
+    {SWITCH_STATUS_INT,
+     handled<[](const dispatch_ctx& c) { map_cs_process_stat_int_pkt(c.cb->cs, c.body, c.body_len); }>},
     {SWITCH_AP_AUTH_REQ,
      handled<[](const dispatch_ctx& c) { map_switch_comm_process_auth_req_pkt(c.rec); }>},
     {SWITCH_AP_AUTH_SUCCEED,
@@ -252,8 +257,8 @@ int map_timeout_handler(map_control_block* cb, uint32_t elapsed, uint32_t now) {
         return 0;
     }
     map_switch_comm_check_timeout(cb->switch_comm, elapsed, &cb->provision, now);
-    // The statistics countdown and the provisioning reboot countdown join
-    // here with statistics reporting and AP provisioning.
+    map_cs_stats_check_timeout(cb->cs, elapsed);
+    // The provisioning reboot countdown joins here with AP provisioning.
     return 0;
 }
 
@@ -337,6 +342,7 @@ void map_clear_connection(map_control_block* cb) {
         // The VAP client QoS settings go to mapqosd here (client QoS).
         cs->stats_interval = 0;
         cs->stats_countdown = 0;
+        map_cs_stats_client_table_clear(cs);
     }
     map_managedmode_to_standalonemode(cb);
     // The layer-2, central and distributed tunnels are removed here as their
