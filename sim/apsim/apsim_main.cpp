@@ -32,11 +32,16 @@ void usage(FILE* to) {
             "       apsim run DIR [--clock host|manual] [--restart]\n"
             "       apsim send DIR hostapd|tspec|mapqosd HEX\n"
             "       apsim clock DIR [+]SECONDS\n"
+            "       apsim client DIR add MAC --vap IFNAME | remove MAC\n"
             "  init   builds a sandbox root of a two-radio AP in DIR\n"
             "  run    runs mapd on DIR in the foreground with the local daemon stand-ins,\n"
             "         until Ctrl-C or SIGTERM; --restart starts mapd again after a reboot\n"
             "  send   has a running twin's stand-in send a local message (hex bytes) to mapd\n"
-            "  clock  sets (or with +, advances) the uptime of a twin run with --clock manual\n");
+            "  clock  sets (or with +, advances) the uptime of a twin run with --clock manual\n"
+            "  client a simulated client: its station file under\n"
+            "         /proc/net/ieee80211/<radio>/sta/<mac> appears (associated with the VAP\n"
+            "         interface IFNAME: wlan0, wlan1vap2, ...) or goes; its counters move\n"
+            "         with the others while the twin runs\n");
 }
 
 void say(const std::string& line) {
@@ -138,6 +143,26 @@ int cmd_send(const std::string& root, const char* who, const char* hex) {
     return 0;
 }
 
+int cmd_client(const std::string& root, int argc, char** argv) {
+    std::string error;
+    int rc = -1;
+    if (argc == 4 && strcmp(argv[0], "add") == 0 && strcmp(argv[2], "--vap") == 0) {
+        rc = ap_root_client_add(root, argv[1], argv[3], error);
+    } else if (argc == 2 && strcmp(argv[0], "remove") == 0) {
+        rc = ap_root_client_remove(root, argv[1], error);
+    } else {
+        usage(stderr);
+        return 2;
+    }
+    if (rc != 0) {
+        fprintf(stderr, "apsim: %s\n", error.c_str());
+        return 1;
+    }
+    say(std::string("client ") + argv[1] +
+        (argv[0][0] == 'a' ? " on " + std::string(argv[3]) : " removed"));
+    return 0;
+}
+
 uintmax_t file_size(const std::string& p) {
     std::error_code ec;
     auto n = fs::file_size(p, ec);
@@ -217,7 +242,7 @@ int cmd_run(const std::string& root, int argc, char** argv) {
     }
     say(std::string("running mapd on ") + root + (manual ? " (manual clock)" : " (host clock)"));
     pid_t pid = ap_daemon_start(root, "");
-    uint64_t tick = 0;
+    uint64_t tick = ap_root_counters_tick(root);  // counters go on where they were
     auto next_counters = std::chrono::steady_clock::now();
     int rc = 0;
     while (!g_stop) {
@@ -290,6 +315,7 @@ int main(int argc, char** argv) {
     if (cmd == "run") return cmd_run(root, argc - 3, argv + 3);
     if (cmd == "send" && argc == 5) return cmd_send(root, argv[3], argv[4]);
     if (cmd == "clock" && argc == 4) return cmd_clock(root, argv[3]);
+    if (cmd == "client") return cmd_client(root, argc - 3, argv + 3);
     fprintf(stderr, "apsim: unknown command or arguments: %s\n", cmd.c_str());
     usage(stderr);
     return 2;

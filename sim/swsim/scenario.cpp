@@ -1,8 +1,10 @@
 #include "swsim/scenario.hpp"
 
 #include "swsim/config_msg.hpp"
+#include "swsim/stats_msg.hpp"
 
 #include <arpa/inet.h>
+#include <poll.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -26,7 +28,7 @@ constexpr verb_rule kVerbs[] = {
     {"establish", 0, 0}, {"keepalive", 1, 1}, {"wait", 1, 1},   {"silence", 1, 1},
     {"expect", 1, 2},    {"send", 1, 4096},   {"debug-login", 1, 2}, {"relink", 1, 1},
     {"close", 0, 0},     {"drop", 0, 0},      {"discover", 0, 0},  {"print", 0, 4096},
-    {"config", 0, 100000},
+    {"config", 0, 100000}, {"stats", 1, 2},
 };
 
 double now_s() {
@@ -75,15 +77,23 @@ struct runner {
                 swsim_send(s, swsim_msg_keepalive(static_cast<uint32_t>(interval)));
                 next_ka = now_s() + interval;
             }
-            std::vector<uint8_t> m;
             double left = end - now_s();
             int ms = static_cast<int>(left * 1000 < 200 ? left * 1000 : 200);
-            if (swsim_recv(s, m, ms > 0 ? ms : 1) == 0 && want >= 0 && m.size() >= 2 &&
-                wire_load_be16(m.data()) == want) {
-                return true;
-            }
+            if (next(ms > 0 ? ms : 1) == want && want >= 0) return true;
         }
         return want < 0;
+    }
+    // Waits up to `ms` for a TLS message or a datagram from the AP and reads
+    // it; its type, or -1 when none came.
+    int next(int ms) {
+        pollfd p[2] = {{s.conn_fd, POLLIN, 0}, {s.udp_fd, POLLIN, 0}};
+        if (SSL_pending(s.ssl) == 0 && poll(p, 2, ms) <= 0) return -1;
+        std::vector<uint8_t> m;
+        if (p[1].revents & POLLIN) {
+            if (swsim_udp_recv(s, m, 0) == 0 && m.size() >= 2) return wire_load_be16(m.data());
+            return -1;
+        }
+        return swsim_recv(s, m, 0) == 0 && m.size() >= 2 ? wire_load_be16(m.data()) : -1;
     }
 
     bool run(const swsim_step& st) {
@@ -159,6 +169,22 @@ struct runner {
                 return false;
             }
             return swsim_send(s, msg) == 0;
+        }
+        if (st.verb == "stats") {
+            // The interval; the AP's own MAC from its identification, or the
+            // one given (another AP's: the AP must refuse it).
+            uint8_t mac[6];
+            memcpy(mac, s.ident.mac, 6);
+            unsigned b[6];
+            if (a.size() > 1) {
+                if (sscanf(a[1].c_str(), "%2x:%2x:%2x:%2x:%2x:%2x", &b[0], &b[1], &b[2], &b[3],
+                           &b[4], &b[5]) != 6) {
+                    return false;
+                }
+                for (int i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(b[i]);
+            }
+            if (!number(a[0], v) || v > 65535) return false;
+            return swsim_send(s, swsim_msg_stats_interval(mac, static_cast<uint16_t>(v))) == 0;
         }
         if (st.verb == "discover") return swsim_send_discover(s) == 0;
         if (st.verb == "print") {

@@ -5,7 +5,14 @@
 //   keepalive 5                 keepalive interval 5 s (sends one now, expects the ack)
 //   wait 12                     go on for 12 s, sending keepalives at the interval
 //   silence 40                  12 s without keepalives
-//   expect SWITCH_KEEPALIVE_ACK 5   wait up to 5 s for a message of that type (name or number)
+//   expect SWITCH_KEEPALIVE_ACK 5   wait up to 5 s for a message of that type (name or
+//                               number), over TLS or UDP: "expect SWITCH_STATS 15"
+//   stats 10                    statistics interval 10 s (SWITCH_STATUS_INT with the AP's
+//                               MAC from its identification; 0 stops the reports); the
+//                               reports arrive as UDP datagrams while the steps go on and
+//                               are printed element by element (with --stats-csv, one CSV
+//                               row each)
+//   stats 10 00:11:22:33:44:55  the same naming another AP (which the AP refuses)
 //   send 00 19 00 04            one raw message over TLS (hex)
 //   debug-login 1 secret        the debug login message (status, password)
 //   relink 127.0.0.3            turn the AP to another switch
@@ -41,6 +48,6 @@ int swsim_scenario_parse(const std::string& text, swsim_scenario& sc, std::strin
 // one; the interval the steps leave is written back.
 int swsim_scenario_run(swsim& s, const swsim_scenario& sc, int& keepalive_interval);
 // Keeps an established link for `seconds`: keepalives at `interval`, every
-// message read and printed.  False when the link ended.
+// message and datagram read and printed.  False when the link ended.
 // A non-null `stop` that becomes non-zero ends it early.
 bool swsim_serve(swsim& s, double seconds, int interval, const volatile int* stop = nullptr);

@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "swsim/stats_msg.hpp"
 #include "switch/switch_comm_util.hpp"
 #include "switch/switch_msg.hpp"
 #include "wire/map_text.hpp"
@@ -210,6 +212,16 @@ int swsim_udp_recv(swsim& s, std::vector<uint8_t>& msg, int timeout_ms) {
     if (n < 0) return -1;
     msg.assign(buf, buf + n);
     say(s, "UDP  <- " + swsim_decode(msg));
+    swsim_stats st;
+    if (swsim_stats_parse(msg, st) == 0) {
+        for (const auto& line : swsim_stats_lines(st)) say(s, "       " + line);
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        if (!s.opt.stats_csv.empty() &&
+            swsim_stats_csv_append(s.opt.stats_csv, st,
+                                   std::chrono::duration<double>(now).count()) != 0) {
+            say(s, "cannot append to " + s.opt.stats_csv);
+        }
+    }
     return 0;
 }
 
@@ -354,6 +366,13 @@ std::string swsim_decode(const std::vector<uint8_t>& msg) {
         if (msg.size() >= 83) {
             out += " \"" + field_text(std::span<const uint8_t>(msg.data() + 19, 64)) + "\"";
         }
+    } else if (type == SWITCH_STATS) {
+        swsim_stats st;
+        swsim_stats_parse(msg, st);
+        out += ": " + swsim_stats_summary(st);
+    } else if (type == SWITCH_STATUS_INT && msg.size() == 20) {
+        out += ": AP " + std::string(mac_to_string(msg.data() + 8)) + ", interval " +
+               std::to_string(wire_load_be16(msg.data() + 18)) + " s";
     } else if (type == SWITCH_KEEPALIVE && msg.size() >= 12) {
         out += ": interval " + std::to_string(wire_load_be32(msg.data() + 8));
     }

@@ -23,6 +23,8 @@ struct swsim_options {
     std::string cert_file;
     std::string key_file;
     std::string ca_file;
+    // Each statistics report of the AP is appended here as a CSV row.
+    std::string stats_csv;
 };
 
 // What the AP said about itself in its identification message.
@@ -58,7 +60,9 @@ struct swsim {
 int swsim_open(swsim& s, const swsim_options& opt, std::string& error);
 void swsim_close(swsim& s);
 
-// UDP: a discover message from the switch to the AP; the next datagram from the AP.
+// UDP: a discover message from the switch to the AP; the next datagram from
+// the AP (0, 1 on time-out, -1 on error).  A statistics datagram is printed
+// element by element and, with `stats_csv`, a report is appended there.
 int swsim_send_discover(swsim& s);
 int swsim_udp_recv(swsim& s, std::vector<uint8_t>& msg, int timeout_ms);
 

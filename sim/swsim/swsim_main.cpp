@@ -10,6 +10,7 @@
 #include <string>
 
 #include "swsim/scenario.hpp"
+#include "swsim/stats_msg.hpp"
 #include "swsim/swsim.hpp"
 
 namespace {
@@ -29,7 +30,12 @@ void usage(FILE* to) {
             "  --scenario FILE    run the steps of FILE (see sim/swsim/scenarios/), then go on\n"
             "                     with keepalives until --duration\n"
             "  --cert F --key F   certificate mode: the switch's certificate and key\n"
-            "  --ca F             the CA that signed the AP's certificate\n");
+            "  --ca F             the CA that signed the AP's certificate\n"
+            "  --stats S          without a scenario: the statistics interval the switch sets\n"
+            "                     on each link (S seconds; the scenario step is \"stats S\")\n"
+            "  --stats-csv FILE   append one CSV row per statistics report of the AP (time,\n"
+            "                     uptime, the AP's sums, each radio's and VAP's counters); every\n"
+            "                     report is printed element by element in any case\n");
 }
 
 double now_s() {
@@ -43,6 +49,7 @@ int main(int argc, char** argv) {
     long keepalive = 20;
     double duration = 0;
     std::string scenario_file;
+    long stats = -1;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> const char* {
@@ -61,6 +68,8 @@ int main(int argc, char** argv) {
         else if (a == "--cert") opt.cert_file = next();
         else if (a == "--key") opt.key_file = next();
         else if (a == "--ca") opt.ca_file = next();
+        else if (a == "--stats") stats = strtol(next(), nullptr, 10);
+        else if (a == "--stats-csv") opt.stats_csv = next();
         else if (a == "--help" || a == "-h") {
             usage(stdout);
             return 0;
@@ -72,6 +81,10 @@ int main(int argc, char** argv) {
     }
     if (keepalive <= 0 || keepalive > 3600) {
         fprintf(stderr, "swsim: --keepalive must be 1 to 3600 seconds\n");
+        return 2;
+    }
+    if (stats > 65535) {
+        fprintf(stderr, "swsim: --stats must be 0 to 65535 seconds\n");
         return 2;
     }
     swsim_scenario scenario;
@@ -118,15 +131,11 @@ int main(int argc, char** argv) {
             continue;
         }
         ++sessions;
-        double next_ka = now_s();
-        while (!g_stop && sw.ssl && (duration <= 0 || now_s() - start < duration)) {
-            if (now_s() >= next_ka) {
-                swsim_send(sw, swsim_msg_keepalive(static_cast<uint32_t>(keepalive)));
-                next_ka = now_s() + static_cast<double>(keepalive);
-            }
-            std::vector<uint8_t> msg;
-            swsim_recv(sw, msg, 200);
+        if (stats >= 0) {
+            swsim_send(sw, swsim_msg_stats_interval(sw.ident.mac, static_cast<uint16_t>(stats)));
         }
+        swsim_serve(sw, duration > 0 ? duration - (now_s() - start) : 1e9,
+                    static_cast<int>(keepalive), &g_stop);
     }
     sw.print("done: " + std::to_string(sessions) + " session(s)");
     swsim_close(sw);

@@ -71,71 +71,7 @@ constexpr const char* kCpuinfo =
     "processor\t\t: 0\n"
     "cpu model\t\t: MIPS 74K V4.0\n";
 
-void append_keys(std::string& out, const char* const* keys, size_t n, uint64_t base, uint64_t step) {
-    for (size_t i = 0; i < n; ++i) {
-        out += keys[i];
-        out += "=" + std::to_string(base + step * (i + 1)) + "\n";
-    }
-}
-
-// Keys of the driver's interface and VAP counter files.
-constexpr const char* kIfaceKeys[] = {
-    "rx_packets", "rx_bytes", "rx_mcast", "tx_packets", "tx_bytes", "tx_errors", "rx_errors",
-    "drop_tx_bytes", "drop_rx_bytes", "drop_tx_packets", "drop_rx_packets",
-    "ts_vo_rx_packets", "ts_vo_rx_bytes", "ts_vo_tx_packets", "ts_vo_tx_bytes",
-    "ts_vi_rx_packets", "ts_vi_rx_bytes", "ts_vi_tx_packets", "ts_vi_tx_bytes",
-};
-constexpr const char* kArpKeys[] = {"arp_bc_2_uc_convrt_pkts", "arp_req_filtered_pkts", "arp_bc_pkts"};
-constexpr const char* kDot11Keys[] = {
-    "TransmittedFragmentCount", "MulticastTransmittedFrameCount", "FailedCount", "RetryCount",
-    "MultipleRetryCount", "FrameDuplicateCount", "RTSSuccessCount", "RTSFailureCount",
-    "ACKFailureCount", "ReceivedFragmentCount", "MulticastReceivedFrameCount", "FCSErrorCount",
-    "TransmittedFrameCount", "WEPUndecryptableCount",
-};
-
 }  // namespace
-
-int ap_root_write_counters(const std::string& root_text, uint64_t tick, int vaps_per_radio) {
-    const fs::path root(root_text);
-    bool ok = true;
-    // eth0 in the kernel's /proc/net/dev layout: 8 receive and 8 transmit numbers.
-    std::string dev =
-        "Inter-|   Receive                                                |  Transmit\n"
-        " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs "
-        "drop fifo colls carrier compressed\n";
-    char line[256];
-    snprintf(line, sizeof line, "    lo: %llu %llu 0 0 0 0 0 0 %llu %llu 0 0 0 0 0 0\n",
-             1000ULL + tick * 10, 10ULL + tick, 1000ULL + tick * 10, 10ULL + tick);
-    dev += line;
-    snprintf(line, sizeof line, "  eth0: %llu %llu 1 0 0 0 0 %llu %llu %llu 2 0 0 0 0 0\n",
-             900000ULL + tick * 1500, 3000ULL + tick * 3, 120ULL + tick, 700000ULL + tick * 1200,
-             2500ULL + tick * 2);
-    dev += line;
-    ok = write_file(root / "proc/net/dev", dev);
-    // The Broadcom driver's marker file: one line.
-    ok = ok && write_file(root / "proc/net/ieee80211/wl", "wl0 wl1\n");
-    for (int r = 0; r < 2; ++r) {
-        const std::string radio = "wlan" + std::to_string(r);
-        const fs::path base = root / "proc/net/ieee80211" / radio;
-        std::string iface;
-        append_keys(iface, kIfaceKeys, std::size(kIfaceKeys), 1000 * (r + 1) + tick * 17, tick + 1);
-        append_keys(iface, kArpKeys, std::size(kArpKeys), tick, 1);
-        iface += "channel_running=" + std::string(r == 0 ? "36" : "6") + "\n";
-        iface += "tx_power=" + std::string(r == 0 ? "17" : "20") + "\n";
-        iface += "channel_util=" + std::to_string(10 + (tick % 40)) + "\n";
-        ok = ok && write_file(base / "iface" / radio, iface);
-        std::string counters;
-        append_keys(counters, kDot11Keys, std::size(kDot11Keys), 50 * tick, tick % 7 + 1);
-        ok = ok && write_file(base / "counters", counters);
-        for (int v = 0; v < vaps_per_radio; ++v) {
-            const std::string vap = v == 0 ? radio : radio + "vap" + std::to_string(v);
-            std::string vc;
-            append_keys(vc, kIfaceKeys, std::size(kIfaceKeys), 100 * (v + 1) + tick * 5, tick % 3 + 1);
-            ok = ok && write_file(base / "vap" / vap, vc);
-        }
-    }
-    return ok ? 0 : -1;
-}
 
 int ap_root_clock_set(const std::string& root, double seconds) {
     char text[64];

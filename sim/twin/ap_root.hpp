@@ -27,10 +27,26 @@ int ap_root_build(const std::string& root, const ap_root_options& opts, std::str
 int ap_root_clock_set(const std::string& root, double seconds);
 double ap_root_clock_get(const std::string& root);
 
-// Writes the driver counter files under "proc" ("/proc/net/dev" and the
-// 802.11 driver's files for eth0, wlan0, wlan1 and their VAPs); the counters
-// grow with `tick`, so a twin that calls this now and then has moving numbers.
+// Writes the driver counter files under "proc": "/proc/net/dev" (lo, eth0,
+// wlan0, wlan1; 32-bit numbers, as the AP's kernel has them), the 802.11
+// driver's files under "/proc/net/ieee80211" (the "wl" marker; per radio its
+// iface and counters files; a vap file per VAP; a station file per simulated
+// client), and the layer-2 and distributed tunnel counters.  The counters
+// grow with `tick`, so a twin that calls this now and then has moving
+// numbers; the tick is kept in "sandbox/counters-tick".
 int ap_root_write_counters(const std::string& root, uint64_t tick, int vaps_per_radio);
+// The tick of the files as they were last written.
+uint64_t ap_root_counters_tick(const std::string& root);
+
+// Simulated clients.  Each has a station file
+// "proc/net/ieee80211/<radio>/sta/<mac>" (the MAC in lower-case text, the
+// radio from its VAP interface "wlan0", "wlan1vap3", ...) that moves with the
+// other counters; the list is "sandbox/clients", one "<mac> <interface>"
+// line each.  Adding a known MAC moves it to the new VAP.  0, or -1 with
+// `error` set.
+int ap_root_client_add(const std::string& root, const std::string& mac,
+                       const std::string& vap_ifname, std::string& error);
+int ap_root_client_remove(const std::string& root, const std::string& mac, std::string& error);
 
 // Starts mapd on `root` in a child process whose output goes to `log_path`
 // (an empty path keeps the caller's standard output and error).
