@@ -56,6 +56,9 @@ struct twin {
     // Waits until the daemon's log holds `text` (at or after byte `from`).
     bool wait_log(const std::string& text, int ms, size_t from = 0) const;
     std::string log_text() const { return mapd_test::read_file(log); }
+    // The log from byte `from` on, and its size.
+    std::string log_from(size_t from) const;
+    size_t log_size() const;
     size_t log_count(const std::string& text) const;
     // Sets the daemon's trace mask with the local DEBUG_SET_TRACE command.
     void set_trace(uint32_t mask);
