@@ -50,6 +50,10 @@ uint64_t field(const std::vector<uint8_t>& m, uint16_t type, int nth, size_t off
 TEST(Stats, ReportsComeAtTheIntervalWithTheDriversCountersAndNotOnANewLink) {
     twin t;
     swsim sw;
+    struct closer {
+        swsim& s;
+        ~closer() { swsim_close(s); }
+    } close_switch{sw};  // also when an assertion ends the test early
     sw.print = [](const std::string&) {};
     std::string error;
     ASSERT_EQ(swsim_open(sw, swsim_options{}, error), 0) << error;
