@@ -13,6 +13,10 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/switch/switch_link.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/mmsg_handler.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/switch_module.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/local/mmsg_print.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/local/map_client_relay.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/local/map_client_cmds.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_tunnel.cpp
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config.cpp
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_config.cpp

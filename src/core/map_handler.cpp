@@ -11,6 +11,7 @@
 #include "config/map_config.hpp"
 #include "store/map_dman_lsql.hpp"
 #include "log/map_log.hpp"
+#include "local/map_client_relay.hpp"
 #include "local/mmsg_handler.hpp"
 #include "stats/map_proc.hpp"
 #include "stats/map_stats.hpp"
@@ -147,6 +148,13 @@ int tls_to_mapqosd(const dispatch_ctx& c) {
     return 0;
 }
 
+// A new-ARP notice is hex-dumped at the layer-2 tunnel's trace category first.
+int tls_new_arp(const dispatch_ctx& c) {
+    map_pkt_hex_print(MAP_TRACE_L2TUNNEL, c.msg, c.msg_len, MAP_PKT_RXED, MAP_PKT_TCP);
+    map_process_new_arp_pkt(c.rec, c.body, c.body_len);
+    return 0;
+}
+
 // The WIDS parameters are taken in the established state once the WIDS
 // commands land; until then the message is not handled there.
 int tls_wids_config(const dispatch_ctx&) { return -1; }
@@ -168,10 +176,23 @@ constexpr dispatch_row kTlsRows[] = {
      handled<[](const dispatch_ctx& c) { map_switch_comm_process_auth_req_pkt(c.rec); }>},
     {SWITCH_AP_AUTH_SUCCEED,
      handled<[](const dispatch_ctx& c) { map_switch_comm_process_auth_succeed_pkt(c.rec); }>},
+    {SWITCH_NEW_ARP, tls_new_arp},
+    {SWITCH_DISASSOCIATE_CLIENT,
+     handled<[](const dispatch_ctx& c) { map_process_disassoc_cmd_pkt(c.rec, c.body, c.body_len); }>},
     {SWITCH_DEBUG_LOGIN,
      handled<[](const dispatch_ctx& c) { map_process_debug_login_pkt(c.cb, c.body, c.body_len); }>},
+    {SWITCH_RESEND_CLIENT_INFO,
+     handled<[](const dispatch_ctx& c) {
+         map_process_resend_client_info_cmd_pkt(c.rec, c.body, c.body_len);
+     }>},
     {MAP_SWITCH_AP_WIDS_CONFIG_MSG_ID, tls_wids_config, 0, nullptr, MAP_SWITCH_COMM_ESTABLISHED,
      "Invalid mapd mode.", 0},
+    {SWITCH_CLIENT_ASSOC_REPLY,
+     handled<[](const dispatch_ctx& c) {
+         map_process_client_assoc_reply_pkt(c.rec, c.body, c.body_len);
+     }>},
+    {MAP_SWITCH_CLIENT_THREAT_DEAUTH_MSG,
+     handled<[](const dispatch_ctx& c) { map_process_client_deauth_pkt(c.rec, c.body, c.body_len); }>},
     {CLTQOS_ACL_DEF_REPLY, tls_to_mapqosd},
     {CLTQOS_POLICY_DEF_REPLY, tls_to_mapqosd},
 };

@@ -27,10 +27,33 @@ int mmsg_handler_tspec_send(const uint8_t* msg, size_t length);
 // Dispatches one received local message by its type byte.
 void process_received_msg(const uint8_t* msg, size_t length);
 
-// One row of the handler table: a type, its handler (null: no handler), and
-// the accepted length rule.
+// How a row of the handler table checks the length of a datagram of its type.
+enum class mmsg_len_rule : uint8_t {
+    exact,     // exactly `len` bytes
+    at_least,  // `len` bytes or more
+    pre_auth,  // the 48-byte header plus the data length it carries
+};
+
+// What a row reports about a datagram whose length it refuses.
+enum class mmsg_len_report : uint8_t {
+    silent,
+    mismatch,  // "<name>: message size mismatch: exp=<len> act=<length>"
+    msgsize,   // "Invalid msgsize[<length>]\n"
+};
+
+// One row of the handler table: a type, its handler (null: datagrams of the
+// type are dropped after the length check), and the accepted length rule.
 using mmsg_handler_fn = int (*)(const uint8_t* msg, size_t length);
 struct mmsg_handler_row {
     uint8_t type;
     mmsg_handler_fn handler;
+    const char* name;  // the handler's name, for the length report
+    mmsg_len_rule rule;
+    uint16_t len;
+    mmsg_len_report report;
+    uint32_t trace;  // trace category of the length report
 };
+
+// True when the row of msg[0] accepts a datagram of `length` bytes; false for
+// a type without a row.
+bool mmsg_length_accepted(const uint8_t* msg, size_t length);

@@ -1,0 +1,70 @@
+// The switch's client commands (new ARP, disassociate, resend client
+// information, association reply, threat deauthentication) as read from the
+// TLS channel, fed to the TLS dispatcher of an established AP with a seeded
+// database and a VAP that takes tunnelled clients.  Other message types are
+// left to the TLS dispatch target.  No local socket is opened (hostapd's port
+// is not taken from a test that may be running): every send to hostapd fails
+// and is reported, after the whole message was parsed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "commands/map_cs.hpp"
+#include "core/managed_ap.hpp"
+#include "core/map_handler.hpp"
+#include "dman/lsqlquery.hpp"
+#include "platform/platform.hpp"
+#include "switch/switch_comm.hpp"
+#include "switch/switch_msg.hpp"
+
+namespace {
+
+void db_set(const char* cls, const char* instance, const char* property, const char* value) {
+    pv* node = lsqlquery_new_pv_solo(property, value);
+    if (lsqlquery_set_pv(cls, instance, node, nullptr) != 0) abort();
+    lsqlquery_destroy_pv(node);
+}
+
+bool is_client_cmd(uint16_t type) {
+    return type == SWITCH_NEW_ARP || type == SWITCH_DISASSOCIATE_CLIENT ||
+           type == SWITCH_RESEND_CLIENT_INFO || type == SWITCH_CLIENT_ASSOC_REPLY ||
+           type == MAP_SWITCH_CLIENT_THREAT_DEAUTH_MSG;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static char root[] = "/tmp/mapd-fuzz-client-XXXXXX";
+    static map_control_block* cb = [] {
+        if (mkdtemp(root) == nullptr) abort();
+        atexit([] { std::filesystem::remove_all(root); });
+        map_platform_set_root(root);
+        db_set("system", nullptr, "base-mac", "00:1a:2b:3c:4d:50");
+        db_set("radio", "wlan0", "sentry-mode", "on");
+        auto* c = new map_control_block{};
+        c->managed_mode = 1;
+        c->switch_comm = new map_switch_comm{};
+        c->switch_comm->cb = c;
+        c->switch_comm->ap.max_bss = 2;
+        if (map_cs_init(c) != 0) abort();
+        // VAP 1 of radio 1 (00:1a:2b:3c:4d:51) takes tunnelled clients.
+        c->cs->vaps[0].vap_config[1].dl2tunnel = 1;
+        c->cs->vaps[0].vap_config[1].vlan_id = 100;
+        return c;
+    }();
+    if (size < 4 || !is_client_cmd(static_cast<uint16_t>(data[0] << 8 | data[1]))) return 0;
+    map_switch_comm* rec = cb->switch_comm;
+    rec->tcp_fd = rec->udp_fd = rec->l2_fd = rec->ssl_rfd = rec->mapd_fd = rec->mapqosd_fd = -1;
+    rec->state = MAP_SWITCH_COMM_ESTABLISHED;
+    map_platform_fail_clear();
+    // A message whose first element byte is odd sees the kernel refuse a write.
+    if (size > 4 && (data[4] & 1) != 0) map_platform_fail_nth(map_platform_op::sysctl_write, 1);
+    if (map_ssl_pkt_handler(cb, data, static_cast<int>(size)) != 0) abort();
+    map_platform_fail_clear();
+    return 0;
+}
