@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -261,6 +262,11 @@ int map_switch_comm_ssl_connection_open(map_switch_comm* rec, int verify) {
         close(fd);
         return -1;
     }
+    // Every switch message is one small record sent as soon as it exists
+    // (client events, keepalive answers): none waits for the previous one's
+    // acknowledgement.
+    int one = 1;
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     rec->tcp_fd = fd;
     rec->ssl.reset(SSL_new(rec->ssl_ctx.get()));
     if (rec->ssl) {
