@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "twin/ap_root.hpp"
+#include "twin/local_msg.hpp"
 #include "twin/standins.hpp"
 
 namespace {
@@ -29,19 +30,38 @@ void on_signal(int) { g_stop = 1; }
 void usage(FILE* to) {
     fprintf(to,
             "usage: apsim init DIR [--factory FILE]\n"
-            "       apsim run DIR [--clock host|manual] [--restart]\n"
+            "       apsim run DIR [--clock host|manual] [--restart] [--external PEER[,PEER...]]\n"
             "       apsim send DIR hostapd|tspec|mapqosd HEX\n"
             "       apsim clock DIR [+]SECONDS\n"
             "       apsim client DIR add MAC --vap IFNAME | remove MAC\n"
+            "       apsim client DIR assoc MAC --vap IFNAME [--ssid S]\n"
+            "       apsim client DIR disassoc MAC [--vap IFNAME]\n"
+            "       apsim client DIR authfail MAC --vap IFNAME --status N [--ssid S]\n"
+            "       apsim client DIR probe MAC --vap IFNAME [--ssid S] [--rssi N] [--channel N]\n"
             "  init   builds a sandbox root of a two-radio AP in DIR\n"
             "  run    runs mapd on DIR in the foreground with the local daemon stand-ins,\n"
-            "         until Ctrl-C or SIGTERM; --restart starts mapd again after a reboot\n"
+            "         until Ctrl-C or SIGTERM; --restart starts mapd again after a reboot;\n"
+            "         --external hostapd,mapqosd,tspec starts no stand-in for the peers named\n"
+            "         (their ports 57773, 58585, 55263 stay free for another program; the pid\n"
+            "         files under var/run still show them running).  Every datagram mapd sends\n"
+            "         to a stand-in is printed on one line, field by field, with \"WRONG\n"
+            "         LENGTH\" when its length is not the record's\n"
             "  send   has a running twin's stand-in send a local message (hex bytes) to mapd\n"
             "  clock  sets (or with +, advances) the uptime of a twin run with --clock manual\n"
             "  client a simulated client: its station file under\n"
             "         /proc/net/ieee80211/<radio>/sta/<mac> appears (associated with the VAP\n"
             "         interface IFNAME: wlan0, wlan1vap2, ...) or goes; its counters move\n"
-            "         with the others while the twin runs\n");
+            "         with the others while the twin runs.  The events below go to mapd from\n"
+            "         the running twin's hostapd stand-in, as hostapd sends them; the VAP MAC\n"
+            "         is IFNAME's address under DIR/sys/class/net, the AP MAC eth0's, the\n"
+            "         radio IFNAME's (wlan0 0, wlan1... 1), the SSID by default the VAP's own\n"
+            "           assoc     association request (type 17, 53 bytes); the station appears\n"
+            "           disassoc  disassociation (type 3, 14 bytes) from the client's VAP; the\n"
+            "                     station goes\n"
+            "           authfail  authentication failure (type 4, 46 bytes) with status N\n"
+            "                     (1 authenticated, 2 not authenticated)\n"
+            "           probe     probe request (type 1, 48 bytes); rssi 40 and the radio's\n"
+            "                     channel (36 on wlan0, 6 on wlan1) unless given\n");
 }
 
 void say(const std::string& line) {
@@ -114,6 +134,29 @@ int cmd_clock(const std::string& root, const char* arg) {
     return 0;
 }
 
+// Hands a local message to the running twin's stand-in `who` through the
+// control socket.
+int control_send(const std::string& root, const std::string& who, const std::string& hex) {
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::string path = control_path(root);
+    if (path.size() >= sizeof a.sun_path) {
+        fprintf(stderr, "apsim: root path too long for its control socket\n");
+        close(fd);
+        return 1;
+    }
+    memcpy(a.sun_path, path.c_str(), path.size());
+    std::string text = who + " " + hex;
+    if (sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
+        fprintf(stderr, "apsim: no twin runs on %s\n", root.c_str());
+        close(fd);
+        return 1;
+    }
+    close(fd);
+    return 0;
+}
+
 int cmd_send(const std::string& root, const char* who, const char* hex) {
     std::vector<uint8_t> msg;
     if (!parse_hex(hex, msg)) {
@@ -124,42 +167,74 @@ int cmd_send(const std::string& root, const char* who, const char* hex) {
         fprintf(stderr, "apsim: no stand-in named %s\n", who);
         return 2;
     }
-    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::string path = control_path(root);
-    if (path.size() >= sizeof a.sun_path) {
-        fprintf(stderr, "apsim: root path too long for its control socket\n");
-        return 1;
+    return control_send(root, who, hex);
+}
+
+std::string to_hex(const std::vector<uint8_t>& msg) {
+    std::string out;
+    char b[4];
+    for (uint8_t x : msg) {
+        snprintf(b, sizeof b, "%02x", x);
+        out += b;
     }
-    memcpy(a.sun_path, path.c_str(), path.size());
-    std::string text = std::string(who) + " " + hex;
-    if (sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
-        fprintf(stderr, "apsim: no twin runs on %s\n", root.c_str());
-        close(fd);
-        return 1;
-    }
-    close(fd);
-    return 0;
+    return out;
 }
 
 int cmd_client(const std::string& root, int argc, char** argv) {
+    twin_client_cmd c;
     std::string error;
-    int rc = -1;
-    if (argc == 4 && strcmp(argv[0], "add") == 0 && strcmp(argv[2], "--vap") == 0) {
-        rc = ap_root_client_add(root, argv[1], argv[3], error);
-    } else if (argc == 2 && strcmp(argv[0], "remove") == 0) {
-        rc = ap_root_client_remove(root, argv[1], error);
-    } else {
+    if (twin_client_cmd_parse(std::vector<std::string>(argv, argv + argc), c, error) != 0) {
+        fprintf(stderr, "apsim: %s\n", error.c_str());
         usage(stderr);
         return 2;
+    }
+    if (c.action == "add" || c.action == "remove") {
+        int rc = c.action == "add" ? ap_root_client_add(root, c.mac_text, c.vap, error)
+                                   : ap_root_client_remove(root, c.mac_text, error);
+        if (rc != 0) {
+            fprintf(stderr, "apsim: %s\n", error.c_str());
+            return 1;
+        }
+        say("client " + c.mac_text + (c.action == "add" ? " on " + c.vap : " removed"));
+        return 0;
+    }
+    // An event from hostapd: the client's VAP, its MAC and radio, the AP's MAC.
+    if (c.vap.empty()) c.vap = ap_root_client_vap(root, c.mac_text);
+    if (c.vap.empty()) {
+        fprintf(stderr, "apsim: client %s is on no VAP; give --vap\n", c.mac_text.c_str());
+        return 1;
+    }
+    uint8_t vap_mac[6], ap_mac[6];
+    if (ap_root_hwaddr(root, c.vap, vap_mac, error) != 0 ||
+        ap_root_hwaddr(root, "eth0", ap_mac, error) != 0) {
+        fprintf(stderr, "apsim: %s\n", error.c_str());
+        return 1;
+    }
+    const auto radio = static_cast<uint8_t>(twin_vap_radio(c.vap));
+    if (!c.ssid_given) c.ssid = ap_root_vap_ssid(root, c.vap);
+    std::vector<uint8_t> msg;
+    if (c.action == "assoc") {
+        msg = twin_msg_assoc_req(ap_mac, vap_mac, c.mac, radio, c.ssid);
+    } else if (c.action == "disassoc") {
+        msg = twin_msg_disassoc_req(vap_mac, c.mac, radio);
+    } else if (c.action == "authfail") {
+        msg = twin_msg_authen_fail(vap_mac, c.mac, c.ssid, c.status);
+    } else {
+        uint8_t channel = c.channel ? c.channel : radio == 0 ? 36 : 6;
+        msg = twin_msg_probe_req(vap_mac, c.mac, radio, c.ssid, c.rssi, channel);
+    }
+    if (control_send(root, "hostapd", to_hex(msg)) != 0) return 1;
+    // The driver shows the station while it is associated.
+    int rc = 0;
+    if (c.action == "assoc") rc = ap_root_client_add(root, c.mac_text, c.vap, error);
+    if (c.action == "disassoc" && !ap_root_client_vap(root, c.mac_text).empty()) {
+        rc = ap_root_client_remove(root, c.mac_text, error);
     }
     if (rc != 0) {
         fprintf(stderr, "apsim: %s\n", error.c_str());
         return 1;
     }
-    say(std::string("client ") + argv[1] +
-        (argv[0][0] == 'a' ? " on " + std::string(argv[3]) : " removed"));
+    say("client " + c.mac_text + ": " + c.action + " on " + c.vap + " sent by the hostapd stand-in");
     return 0;
 }
 
@@ -171,8 +246,17 @@ uintmax_t file_size(const std::string& p) {
 
 int cmd_run(const std::string& root, int argc, char** argv) {
     bool manual = false, restart = false;
+    standins st;
+    std::string error;
     for (int i = 0; i < argc; ++i) {
         std::string a = argv[i];
+        if (a == "--external" && i + 1 < argc) {
+            if (standins_external_parse(argv[++i], st.external, error) != 0) {
+                fprintf(stderr, "apsim: --external: %s\n", error.c_str());
+                return 2;
+            }
+            continue;
+        }
         if (a == "--clock" && i + 1 < argc) {
             std::string c = argv[++i];
             if (c != "host" && c != "manual") {
@@ -209,9 +293,7 @@ int cmd_run(const std::string& root, int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 
-    standins st;
     st.print = [](const std::string& l) { say(l); };
-    std::string error;
     if (standins_open(st, error) != 0) {
         fprintf(stderr, "apsim: %s\n", error.c_str());
         return 1;
@@ -241,6 +323,12 @@ int cmd_run(const std::string& root, int argc, char** argv) {
         fclose(f);
     }
     say(std::string("running mapd on ") + root + (manual ? " (manual clock)" : " (host clock)"));
+    for (int i = 0; i < 3; ++i) {
+        if (st.external[i]) {
+            say(std::string(standin_name(static_cast<standin_kind>(i))) +
+                " is external: no stand-in on its port");
+        }
+    }
     pid_t pid = ap_daemon_start(root, "");
     uint64_t tick = ap_root_counters_tick(root);  // counters go on where they were
     auto next_counters = std::chrono::steady_clock::now();
@@ -258,8 +346,10 @@ int cmd_run(const std::string& root, int argc, char** argv) {
             standin_kind k = who == "tspec" ? standin_kind::tspec
                              : who == "mapqosd" ? standin_kind::mapqosd
                                                 : standin_kind::hostapd;
-            if (sp != std::string::npos && parse_hex(text.substr(sp + 1), msg)) {
-                standins_send(st, k, msg);
+            if (sp != std::string::npos && parse_hex(text.substr(sp + 1), msg) &&
+                standins_send(st, k, msg) != 0) {
+                say(st.external[static_cast<int>(k)] ? "no " + who + " stand-in (external): message not sent"
+                                                     : "sending to mapd failed");
             }
         }
         if (std::chrono::steady_clock::now() >= next_counters) {

@@ -1,5 +1,6 @@
 #include "swsim/scenario.hpp"
 
+#include "swsim/client_msg.hpp"
 #include "swsim/config_msg.hpp"
 #include "swsim/stats_msg.hpp"
 
@@ -29,7 +30,20 @@ constexpr verb_rule kVerbs[] = {
     {"expect", 1, 2},    {"send", 1, 4096},   {"debug-login", 1, 2}, {"relink", 1, 1},
     {"close", 0, 0},     {"drop", 0, 0},      {"discover", 0, 0},  {"print", 0, 4096},
     {"config", 0, 100000}, {"stats", 1, 2},
+    {"assoc", 1, 8},     {"disassociate", 1, 2}, {"resend", 1, 2}, {"new-arp", 3, 3},
+    {"threat-deauth", 4, 5},
 };
+
+// Checks the values of the client steps when the scenario is read; 0, or -1
+// with `error` set.  Other steps are checked when they run.
+int client_step_check(const swsim_step& st, std::string& error) {
+    if (st.verb == "assoc") {
+        swsim_assoc_policy p;
+        return swsim_assoc_policy_parse(st.args, p, error);
+    }
+    swsim_client_cmd c;
+    return swsim_client_cmd_parse(st.verb, st.args, c, error) < 0 ? -1 : 0;
+}
 
 double now_s() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -186,6 +200,17 @@ struct runner {
             if (!number(a[0], v) || v > 65535) return false;
             return swsim_send(s, swsim_msg_stats_interval(mac, static_cast<uint16_t>(v))) == 0;
         }
+        if (st.verb == "assoc") {
+            std::string error;
+            if (swsim_assoc_policy_parse(a, s.assoc, error) != 0) return false;
+            say("  association requests now: " + swsim_assoc_policy_text(s.assoc));
+            return true;
+        }
+        swsim_client_cmd cmd;
+        std::string error;
+        if (swsim_client_cmd_parse(st.verb, a, cmd, error) == 0) {
+            return swsim_send(s, swsim_client_cmd_build(cmd, s.ident.mac)) == 0;
+        }
         if (st.verb == "discover") return swsim_send_discover(s) == 0;
         if (st.verb == "print") {
             std::string text;
@@ -250,6 +275,11 @@ int swsim_scenario_parse(const std::string& text, swsim_scenario& sc, std::strin
         }
         if (st.args.size() < rule->min_args || st.args.size() > rule->max_args) {
             error = "line " + std::to_string(n) + ": wrong number of values for " + st.verb;
+            return -1;
+        }
+        std::string why;
+        if (client_step_check(st, why) != 0) {
+            error = "line " + std::to_string(n) + ": " + why;
             return -1;
         }
         sc.steps.push_back(std::move(st));

@@ -19,6 +19,15 @@
 //   close | drop                end the TLS connection in order / abruptly
 //   discover                    one discover message over UDP
 //   print TEXT                  a line in the account
+//   assoc tunnel vlan=100       how association requests are answered from now on:
+//                               accept | tunnel | refuse | none, then vlan=N status=N
+//                               home=MAC home-ip=IP reauth=S age=S (see client_msg.hpp)
+//   disassociate MAC [AP-MAC]   disassociate command for a client (the AP's own MAC
+//                               unless another is given)
+//   resend MAC [AP-MAC]         resend-client-information command
+//   new-arp MAC IPV4 VAP-MAC    new ARP: the client's IPv4 address on a VAP
+//   threat-deauth RADIO CHANNEL MAC BSSID [AP-MAC]
+//                               deauthenticate a client attacked by a fake AP (radio from 1)
 //   config                      one configuration message from the lines below,
 //     radio 1 channel=36          up to "end" (see config_msg.hpp for the lines)
 //     vap 1 0 ssid=corp security=wpa-personal key=secret-key

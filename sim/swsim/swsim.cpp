@@ -272,7 +272,16 @@ int swsim_recv(swsim& s, std::vector<uint8_t>& msg, int timeout_ms) {
     }
     msg.assign(buf, buf + n);
     say(s, "TLS  <- " + swsim_decode(msg));
+    if (swsim_answer_assoc(s, msg) < 0) say(s, "association answer not sent");
     return 0;
+}
+
+int swsim_answer_assoc(swsim& s, const std::vector<uint8_t>& msg) {
+    swsim_client_msg req;
+    if (swsim_client_parse(msg, req) != 0 || req.type != SWSIM_CLIENT_ASSOC_REQ) return 0;
+    auto answer = swsim_assoc_answer(s.assoc, req, s.ident.valid ? s.ident.mac : req.ap_mac);
+    if (answer.empty()) return 0;
+    return swsim_send(s, answer) == 0 ? 1 : -1;
 }
 
 int swsim_send(swsim& s, const std::vector<uint8_t>& msg) {
@@ -338,6 +347,8 @@ std::string swsim_decode(const std::vector<uint8_t>& msg) {
     uint16_t type = wire_load_be16(msg.data());
     char head[128];
     snprintf(head, sizeof head, "%s (%u), %zu bytes", map_pkt_type_name(type), type, msg.size());
+    std::string client = swsim_client_decode(msg);
+    if (!client.empty()) return client;
     std::string out = head;
     if (type == SWITCH_AP_IDENTIFICATION) {
         swsim_ident id;

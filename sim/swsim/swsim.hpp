@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "swsim/client_msg.hpp"
+
 struct swsim_options {
     std::string ip = "127.0.0.2";  // the switch's own address
     std::string ap_ip = "127.0.0.1";
@@ -53,6 +55,9 @@ struct swsim {
     SSL_CTX* ctx = nullptr;
     SSL* ssl = nullptr;
     swsim_ident ident;
+    // How association requests (96) are answered as they arrive (by default
+    // not at all).
+    swsim_assoc_policy assoc{swsim_assoc_mode::none};
     // Receives each line of the readable account (default: standard output).
     std::function<void(const std::string&)> print;
 };
@@ -69,7 +74,8 @@ int swsim_udp_recv(swsim& s, std::vector<uint8_t>& msg, int timeout_ms);
 // TLS: accepts the AP's connection and completes the handshake.
 int swsim_accept(swsim& s, int timeout_ms);
 // One message (one TLS record) from the AP; 0, -1 on error, -2 when closed,
-// 1 on time-out.
+// 1 on time-out.  An association request is answered under `assoc` before
+// this returns.
 int swsim_recv(swsim& s, std::vector<uint8_t>& msg, int timeout_ms);
 int swsim_send(swsim& s, const std::vector<uint8_t>& msg);
 // Drops the TLS connection without a goodbye.
@@ -91,7 +97,11 @@ int swsim_parse_ident(const std::vector<uint8_t>& msg, swsim_ident& id);
 // The pass phrase of an authentication message (its 64-byte field, cut at
 // the first NUL); -1 when the message is not one.
 int swsim_parse_auth(const std::vector<uint8_t>& msg, std::string& pass_phrase, uint8_t mac[6]);
-// One readable line describing a message.
+// Answers an association request under `s.assoc` (the AP MAC from the
+// identification, else the request's); 1 when an answer went out, 0 when the
+// policy sends none or `msg` is no association request, -1 on a send error.
+int swsim_answer_assoc(swsim& s, const std::vector<uint8_t>& msg);
+// One readable line describing a message (client messages field by field).
 std::string swsim_decode(const std::vector<uint8_t>& msg);
 
 // Runs the link from a discover message to an established AP: discover,

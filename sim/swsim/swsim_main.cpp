@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "swsim/scenario.hpp"
 #include "swsim/stats_msg.hpp"
@@ -35,7 +36,26 @@ void usage(FILE* to) {
             "                     on each link (S seconds; the scenario step is \"stats S\")\n"
             "  --stats-csv FILE   append one CSV row per statistics report of the AP (time,\n"
             "                     uptime, the AP's sums, each radio's and VAP's counters); every\n"
-            "                     report is printed element by element in any case\n");
+            "                     report is printed element by element in any case\n"
+            "  --assoc POLICY     how client association requests (96) are answered, until a\n"
+            "                     scenario step \"assoc ...\" changes it (words joined by commas):\n"
+            "                       accept   reply 97: AP, VAP and client MAC, radio, SSID, client\n"
+            "                                status, PMK with re-authentication interval and age\n"
+            "                       tunnel   the same with status bit 0x20 and the home AP\n"
+            "                                element 0x5042 (another AP is the client's home)\n"
+            "                       refuse   no reply; the switch sends a disassociate command\n"
+            "                                (26) for the client, so hostapd drops it\n"
+            "                       none     no answer\n"
+            "                     then vlan=N (element 0x500C), status=N (ORed in), home=MAC,\n"
+            "                     home-ip=IPV4, reauth=S, age=S; e.g. --assoc tunnel,vlan=100\n"
+            "                     (default accept)\n"
+            "  Client messages from the AP (probe requests over UDP; association requests,\n"
+            "  disassociations, authentication failures, client addresses and tunnel\n"
+            "  terminations over TLS) are printed field by field, one line each, with\n"
+            "  \"MALFORMED: ...\" when their elements are out of order or of the wrong length.\n"
+            "  Scenario steps for client commands: disassociate MAC [AP-MAC], resend MAC\n"
+            "  [AP-MAC], new-arp MAC IPV4 VAP-MAC, threat-deauth RADIO CHANNEL MAC BSSID\n"
+            "  [AP-MAC], and assoc POLICY-WORDS (see sim/swsim/scenario.hpp).\n");
 }
 
 double now_s() {
@@ -50,6 +70,7 @@ int main(int argc, char** argv) {
     double duration = 0;
     std::string scenario_file;
     long stats = -1;
+    std::vector<std::string> assoc_words = {"accept"};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> const char* {
@@ -70,6 +91,7 @@ int main(int argc, char** argv) {
         else if (a == "--ca") opt.ca_file = next();
         else if (a == "--stats") stats = strtol(next(), nullptr, 10);
         else if (a == "--stats-csv") opt.stats_csv = next();
+        else if (a == "--assoc") assoc_words = swsim_split_commas(next());
         else if (a == "--help" || a == "-h") {
             usage(stdout);
             return 0;
@@ -87,6 +109,12 @@ int main(int argc, char** argv) {
         fprintf(stderr, "swsim: --stats must be 0 to 65535 seconds\n");
         return 2;
     }
+    swsim_assoc_policy assoc;
+    std::string assoc_error;
+    if (swsim_assoc_policy_parse(assoc_words, assoc, assoc_error) != 0) {
+        fprintf(stderr, "swsim: --assoc: %s\n", assoc_error.c_str());
+        return 2;
+    }
     swsim_scenario scenario;
     std::string sc_error;
     if (!scenario_file.empty() && swsim_scenario_load(scenario_file, scenario, sc_error) != 0) {
@@ -98,6 +126,7 @@ int main(int argc, char** argv) {
 
     const double start = now_s();
     swsim sw;
+    sw.assoc = assoc;
     sw.print = [&](const std::string& line) {
         printf("[%8.3f] %s\n", now_s() - start, line.c_str());
         fflush(stdout);

@@ -104,10 +104,32 @@ int ap_root_build(const std::string& root_text, const ap_root_options& opts, std
               write_file(root / "proc/bus/pci/devices", kPciDevices) &&
               write_file(root / "proc/cpuinfo", kCpuinfo) &&
               write_file(root / "dev/console", "");
-    for (const char* ifname : {"eth0", "wlan0", "wlan1"}) {
-        std::string mac = opts.base_mac;
-        mac.back() = static_cast<char>(mac.back() + (ifname[0] == 'e' ? 0 : ifname[4] - '0' + 1));
-        ok = ok && write_file(root / "sys/class/net" / ifname / "address", mac + "\n");
+    // Interface addresses: eth0 has the base MAC; the VAP interfaces count up
+    // from it as the daemon numbers its VAPs (radio 1's VAPs first, then
+    // radio 2's), so a VAP's MAC names the same VAP on both sides.
+    uint64_t base = 0;
+    unsigned b[6] = {};
+    if (sscanf(opts.base_mac.c_str(), "%x:%x:%x:%x:%x:%x", &b[0], &b[1], &b[2], &b[3], &b[4],
+               &b[5]) != 6) {
+        error = "not a MAC address: " + opts.base_mac;
+        return -1;
+    }
+    for (unsigned x : b) base = (base << 8) | (x & 0xFF);
+    auto mac_at = [&](uint64_t n) {
+        uint64_t v = (base + n) & 0xFFFFFFFFFFFFull;
+        char text[20];
+        snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x\n", unsigned(v >> 40 & 0xFF),
+                 unsigned(v >> 32 & 0xFF), unsigned(v >> 24 & 0xFF), unsigned(v >> 16 & 0xFF),
+                 unsigned(v >> 8 & 0xFF), unsigned(v & 0xFF));
+        return std::string(text);
+    };
+    ok = ok && write_file(root / "sys/class/net/eth0/address", mac_at(0));
+    for (int r = 0; r < 2; ++r) {
+        for (int v = 0; v < opts.bss_max; ++v) {
+            std::string ifname = "wlan" + std::to_string(r) + (v ? "vap" + std::to_string(v) : "");
+            ok = ok && write_file(root / "sys/class/net" / ifname / "address",
+                                  mac_at(static_cast<uint64_t>(r * opts.bss_max + v)));
+        }
     }
     for (const auto& t : kTools) {
         ok = ok && write_file(root / t.path, std::string("#!/bin/sh\n") + t.body, 0755);
@@ -167,6 +189,35 @@ int ap_root_build(const std::string& root_text, const ap_root_options& opts, std
         return -1;
     }
     return 0;
+}
+
+int ap_root_hwaddr(const std::string& root, const std::string& ifname, uint8_t mac[6],
+                   std::string& error) {
+    const fs::path p = fs::path(root) / "sys/class/net" / ifname / "address";
+    FILE* f = fopen(p.c_str(), "r");
+    unsigned b[6];
+    int n = f ? fscanf(f, "%2x:%2x:%2x:%2x:%2x:%2x", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]) : 0;
+    if (f) fclose(f);
+    if (n != 6) {
+        error = "no hardware address for " + ifname + " in " + p.string();
+        return -1;
+    }
+    for (int i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(b[i]);
+    return 0;
+}
+
+std::string ap_root_vap_ssid(const std::string& root, const std::string& ifname) {
+    std::string saved_root = map_platform_root();
+    if (map_platform_set_root(root.c_str()) != 0) return "";
+    lsqlquery_close();
+    std::string ssid;
+    if (pv* v = lsqlquery_get_pv("interface", ifname.c_str(), "ssid")) {
+        if (v->value) ssid = v->value;
+        lsqlquery_destroy_pv(v);
+    }
+    lsqlquery_close();
+    map_platform_set_root(saved_root.empty() ? nullptr : saved_root.c_str());
+    return ssid;
 }
 
 pid_t ap_daemon_start(const std::string& root, const std::string& log_path) {

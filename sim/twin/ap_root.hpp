@@ -22,6 +22,8 @@ struct ap_root_options {
 };
 
 // Builds the root in `root` (created if missing).  0, or -1 with `error` set.
+// The interfaces' hardware addresses: eth0 the base MAC, the VAP interfaces
+// (wlan0, wlan0vap1, ..., wlan1, ...) the base MAC plus radio * bss_max + VAP.
 int ap_root_build(const std::string& root, const ap_root_options& opts, std::string& error);
 // Writes "proc/uptime" of a manual clock.
 int ap_root_clock_set(const std::string& root, double seconds);
@@ -47,6 +49,16 @@ uint64_t ap_root_counters_tick(const std::string& root);
 int ap_root_client_add(const std::string& root, const std::string& mac,
                        const std::string& vap_ifname, std::string& error);
 int ap_root_client_remove(const std::string& root, const std::string& mac, std::string& error);
+
+// The hardware address of an interface as the root shows it
+// ("sys/class/net/<ifname>/address": eth0, wlan0, wlan0vap1, ...).  0, or -1
+// with `error` set.
+int ap_root_hwaddr(const std::string& root, const std::string& ifname, uint8_t mac[6],
+                   std::string& error);
+// The SSID the configuration database holds for a VAP interface; "" when none.
+std::string ap_root_vap_ssid(const std::string& root, const std::string& ifname);
+// The VAP interface a simulated client is on; "" when it is not listed.
+std::string ap_root_client_vap(const std::string& root, const std::string& mac);
 
 // Starts mapd on `root` in a child process whose output goes to `log_path`
 // (an empty path keeps the caller's standard output and error).

@@ -327,6 +327,15 @@ int ap_root_client_add(const std::string& root_text, const std::string& mac,
     return 0;
 }
 
+std::string ap_root_client_vap(const std::string& root, const std::string& mac) {
+    std::string m;
+    if (!mac_text(mac, m)) return "";
+    for (const client& c : clients_read(root)) {
+        if (c.mac == m) return c.iface;
+    }
+    return "";
+}
+
 int ap_root_client_remove(const std::string& root_text, const std::string& mac,
                           std::string& error) {
     const fs::path root(root_text);

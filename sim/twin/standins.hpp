@@ -12,18 +12,25 @@ enum class standin_kind { hostapd, mapqosd, tspec };
 
 struct standins {
     int fd[3] = {-1, -1, -1};
+    // Peers played by another program: no stand-in, their ports stay free.
+    bool external[3] = {false, false, false};
     std::function<void(const std::string&)> print;
     // Every datagram received, in order: which stand-in and the bytes.
     std::vector<std::pair<standin_kind, std::vector<uint8_t>>> received;
     bool keep = false;  // keep what was received (tests)
 };
 
+// Opens the stand-ins not marked external.
 int standins_open(standins& s, std::string& error);
+// "hostapd,tspec" into `external`; 0, or -1 with `error` naming the word.
+int standins_external_parse(const std::string& list, bool external[3], std::string& error);
 void standins_close(standins& s);
 // Serves what has arrived within `timeout_ms`; returns the number of datagrams.
 int standins_poll(standins& s, int timeout_ms);
-// Sends `msg` from a stand-in's socket to mapd's local port (57774).
+// Sends `msg` from a stand-in's socket to mapd's local port (57774); -1 when
+// it failed or that peer is external.
 int standins_send(standins& s, standin_kind from, const std::vector<uint8_t>& msg);
 const char* standin_name(standin_kind k);
-// One readable line for a local message (type byte, record name, bytes).
+// One readable line for a local message mapd sent to a peer, field by field
+// (twin_local_decode).
 std::string standin_decode(standin_kind k, const uint8_t* msg, size_t len);
