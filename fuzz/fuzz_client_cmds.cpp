@@ -1,10 +1,12 @@
 // The switch's client commands (new ARP, disassociate, resend client
-// information, association reply, threat deauthentication) as read from the
-// TLS channel, fed to the TLS dispatcher of an established AP with a seeded
-// database and a VAP that takes tunnelled clients.  Other message types are
-// left to the TLS dispatch target.  No local socket is opened (hostapd's port
-// is not taken from a test that may be running): every send to hostapd fails
-// and is reported, after the whole message was parsed.
+// information, association reply, threat deauthentication, TSPEC admission
+// reply and deletion; pre-authentication frames, PMKs and RADIUS packets) as
+// read from the TLS channel, fed to the TLS dispatcher of an established AP
+// with a seeded database and a VAP that takes tunnelled clients.  Other
+// message types are left to the TLS dispatch target.  No local socket is
+// opened (hostapd's port is not taken from a test that may be running): every
+// send to hostapd or the TSPEC application fails and is reported, after the
+// whole message was parsed.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,7 +35,10 @@ void db_set(const char* cls, const char* instance, const char* property, const c
 bool is_client_cmd(uint16_t type) {
     return type == SWITCH_NEW_ARP || type == SWITCH_DISASSOCIATE_CLIENT ||
            type == SWITCH_RESEND_CLIENT_INFO || type == SWITCH_CLIENT_ASSOC_REPLY ||
-           type == MAP_SWITCH_CLIENT_THREAT_DEAUTH_MSG;
+           type == MAP_SWITCH_CLIENT_THREAT_DEAUTH_MSG || type == SWITCH_TSPEC_ADMISSION_REPLY ||
+           type == SWITCH_TSPEC_DELETION || type == SWITCH_CLIENT_PRE_AUTH ||
+           type == MAP_SWITCH_CLIENT_PRE_AUTH_ANS || type == SWITCH_CLIENT_PMK ||
+           type == MAP_SWITCH_RADIUS_PROXY_CMD;
 }
 
 }  // namespace

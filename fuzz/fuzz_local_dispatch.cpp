@@ -18,6 +18,7 @@
 #include "core/managed_ap.hpp"
 #include "local/mmsg_handler.hpp"
 #include "platform/platform.hpp"
+#include "stats/map_stats.hpp"
 #include "switch/switch_comm.hpp"
 
 namespace {
@@ -49,6 +50,7 @@ map_switch_comm* make_record() {
         abort();
     rec->ports.udp = ntohs(a.sin_port);
     rec->switch_ip = INADDR_LOOPBACK;
+    cb->admin_mode = 1;  // up, so that hostapd's reports (types 6 and 7) are relayed
     return rec;
 }
 
@@ -61,7 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t sink[2048];
     while (recv(rec->udp_fd, sink, sizeof sink, MSG_DONTWAIT) >= 0) {
     }
-    if (rec->state != MAP_SWITCH_COMM_ESTABLISHED || rec->cb->cs->stats.table.last != -1)
+    // A client authentication adds its client to the table (one datagram, one
+    // client at most); every input starts from an empty table.
+    if (rec->state != MAP_SWITCH_COMM_ESTABLISHED || rec->cb->cs->stats.table.last > 0)
         abort();
+    map_cs_stats_client_table_clear(rec->cb->cs);
     return 0;
 }

@@ -16,6 +16,9 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/local/mmsg_print.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/map_client_relay.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/map_client_cmds.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/local/map_client_auth.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/local/map_tspec.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cltqos/map_cltqos_bw.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_tunnel.cpp
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config.cpp

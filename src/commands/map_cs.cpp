@@ -140,3 +140,23 @@ map_vap_config* map_cs_get_vap_config(map_cs* cs, int radio_id, int vap_id) {
     }
     return &r.vap_config[vap_id];
 }
+
+int map_cs_get_vap_client_qos_cfg(map_cs* cs, int radio_id, int vap_id,
+                                  map_vap_client_qos_cfg* out) {
+    if (out == nullptr) {
+        return -1;
+    }
+    memset(out, 0, sizeof *out);
+    const map_vap_config* vap = map_cs_get_vap_config(cs, radio_id, vap_id);
+    if (vap == nullptr) {
+        return -1;
+    }
+    out->mode = vap->cltqos_mode;
+    out->bw[0] = vap->def_bwmax_down;
+    out->bw[1] = vap->def_bwmax_up;
+    out->acl[0] = vap->def_acl_down;
+    out->acl[1] = vap->def_acl_up;
+    out->policy[0] = vap->def_policy_down;
+    out->policy[1] = vap->def_policy_up;
+    return 0;
+}

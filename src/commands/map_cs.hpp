@@ -74,5 +74,17 @@ int map_cs_get_vap_info_vap_mac_list(map_cs* cs, const uint8_t* mac, int* radio_
 // 2); null for an id out of range or a radio without records (the last is
 // logged).
 map_vap_config* map_cs_get_vap_config(map_cs* cs, int radio_id, int vap_id);
+// The client QoS defaults of one VAP, as its configuration record keeps them.
+struct map_vap_client_qos_cfg {
+    uint8_t mode;
+    uint32_t bw[2];             // maximum bandwidth, index 0 down, 1 up
+    map_vap_qos_ref acl[2];     // down, up
+    map_vap_qos_ref policy[2];  // down, up
+};
+// Fills `out` with the client QoS defaults of VAP `vap_id` of radio
+// `radio_id` (numbered as for map_cs_get_vap_config); 0, or -1 with `out`
+// all zeros when the VAP has no configuration record.
+int map_cs_get_vap_client_qos_cfg(map_cs* cs, int radio_id, int vap_id,
+                                  map_vap_client_qos_cfg* out);
 // Adds `n` to a MAC taken as one 48-bit big-endian number.
 void map_cs_mac_add(const uint8_t* base, uint32_t n, uint8_t* out);

@@ -11,7 +11,9 @@
 #include "config/map_config.hpp"
 #include "store/map_dman_lsql.hpp"
 #include "log/map_log.hpp"
+#include "local/map_client_auth.hpp"
 #include "local/map_client_relay.hpp"
+#include "local/map_tspec.hpp"
 #include "local/mmsg_handler.hpp"
 #include "stats/map_proc.hpp"
 #include "stats/map_stats.hpp"
@@ -155,6 +157,20 @@ int tls_new_arp(const dispatch_ctx& c) {
     return 0;
 }
 
+// Pre-authentication frames and PMKs are hex-dumped at their own trace
+// category first; a pre-authentication becomes hostapd's local type `kind`.
+template <uint8_t kind>
+int tls_pre_auth(const dispatch_ctx& c) {
+    map_pkt_hex_print(MAP_TRACE_PREAUTH_PKT, c.msg, c.msg_len, MAP_PKT_RXED, MAP_PKT_TCP);
+    map_process_pre_auth_pkt(c.rec, c.body, c.body_len, kind);
+    return 0;
+}
+int tls_pmk(const dispatch_ctx& c) {
+    map_pkt_hex_print(MAP_TRACE_PREAUTH_PKT, c.msg, c.msg_len, MAP_PKT_RXED, MAP_PKT_TCP);
+    map_process_pmk_pkt(c.rec, c.body, c.body_len);
+    return 0;
+}
+
 // The WIDS parameters are taken in the established state once the WIDS
 // commands land; until then the message is not handled there.
 int tls_wids_config(const dispatch_ctx&) { return -1; }
@@ -177,10 +193,13 @@ constexpr dispatch_row kTlsRows[] = {
     {SWITCH_AP_AUTH_SUCCEED,
      handled<[](const dispatch_ctx& c) { map_switch_comm_process_auth_succeed_pkt(c.rec); }>},
     {SWITCH_NEW_ARP, tls_new_arp},
+    {SWITCH_CLIENT_PRE_AUTH, tls_pre_auth<MMSG_PRE_AUTH_CMD>},
     {SWITCH_DISASSOCIATE_CLIENT,
      handled<[](const dispatch_ctx& c) { map_process_disassoc_cmd_pkt(c.rec, c.body, c.body_len); }>},
     {SWITCH_DEBUG_LOGIN,
      handled<[](const dispatch_ctx& c) { map_process_debug_login_pkt(c.cb, c.body, c.body_len); }>},
+    {MAP_SWITCH_CLIENT_PRE_AUTH_ANS, tls_pre_auth<MMSG_PRE_AUTH_ANS>},
+    {SWITCH_CLIENT_PMK, tls_pmk},
     {SWITCH_RESEND_CLIENT_INFO,
      handled<[](const dispatch_ctx& c) {
          map_process_resend_client_info_cmd_pkt(c.rec, c.body, c.body_len);
@@ -190,6 +209,18 @@ constexpr dispatch_row kTlsRows[] = {
     {SWITCH_CLIENT_ASSOC_REPLY,
      handled<[](const dispatch_ctx& c) {
          map_process_client_assoc_reply_pkt(c.rec, c.body, c.body_len);
+     }>},
+    {MAP_SWITCH_RADIUS_PROXY_CMD,
+     handled<[](const dispatch_ctx& c) {
+         map_process_radius_proxy_cmd_pkt(c.rec, c.body, c.body_len);
+     }>},
+    {SWITCH_TSPEC_ADMISSION_REPLY,
+     handled<[](const dispatch_ctx& c) {
+         map_process_tspec_msg_reply_pkt(c.rec, c.body, c.body_len, MAP_TSPEC_CMD_ADMISSION_REPLY);
+     }>},
+    {SWITCH_TSPEC_DELETION,
+     handled<[](const dispatch_ctx& c) {
+         map_process_tspec_msg_reply_pkt(c.rec, c.body, c.body_len, MAP_TSPEC_CMD_DELETION_REPLY);
      }>},
     {MAP_SWITCH_CLIENT_THREAT_DEAUTH_MSG,
      handled<[](const dispatch_ctx& c) { map_process_client_deauth_pkt(c.rec, c.body, c.body_len); }>},
@@ -315,8 +346,8 @@ void map_standalonemode_to_managedmode(map_control_block* cb) {
     map_dman_lsql_radio_status_set(radios, 0, nullptr);
     map_dman_lsql_external_interfaces_set(0, cb->debug_login);
     map_lsql_mapd_state_set("up");
-    // Client QoS instances are deleted and the TSPEC application told of the
-    // managed state here, once those subsystems land.
+    // Client QoS instances are deleted here, once that subsystem lands.
+    map_send_tspec_ap_state_change(cb->switch_comm, 1);
     map_lsql_clustering_status_set("0");
     map_dman_lsql_wds_feature("down");
     map_dman_lsql_ap_detection_mode_set("off");
@@ -334,7 +365,7 @@ void map_managedmode_to_standalonemode(map_control_block* cb) {
     // restored here, once that subsystem lands.
     map_dman_lsql_external_interfaces_set(1, cb->debug_login);
     map_lsql_mapd_state_set("down");
-    // The TSPEC application is told of the stand-alone state here.
+    map_send_tspec_ap_state_change(cb->switch_comm, 0);
     cb->managed_mode = 0;
     MAP_TRACE(MAP_TRACE_SWITCH, "AP is transistioned to standalone mode");
 }

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <iterator>
 
+#include "local/map_client_auth.hpp"
 #include "local/map_client_relay.hpp"
+#include "local/map_tspec.hpp"
 #include "local/mmsg_print.hpp"
 #include "local/mmsg_records.hpp"
 #include "log/map_log.hpp"
@@ -27,9 +29,9 @@ using enum mmsg_len_report;
 
 // Received local messages by type, searched from the top.  A datagram of a
 // length its row refuses is dropped (with the row's report); one the row
-// accepts goes to the row's handler.  Rows without a handler keep their
-// length rule: the roaming, TSPEC and client QoS relays fill them in when
-// they land, and until then their datagrams are dropped after the check.
+// accepts goes to the row's handler.  Type 2 has no handler; the client QoS
+// definition request (34) keeps its length rule until the client QoS relay
+// lands, and until then its datagrams are dropped after the check.
 constexpr mmsg_handler_row kHandlers[] = {
     {MMSG_PROBE_REQ, process_probe_req_msg, "process_probe_req_msg", exact, sizeof(probe_reqmsg_s),
      silent, MAP_TRACE_LOCAL},
@@ -38,15 +40,18 @@ constexpr mmsg_handler_row kHandlers[] = {
      sizeof(disassoc_reqmsg_s), silent, MAP_TRACE_LOCAL},
     {MMSG_AUTHEN_FAIL, process_authen_fail_msg, "process_authen_fail_msg", exact,
      sizeof(authen_failmsg_s), silent, MAP_TRACE_LOCAL},
-    {MMSG_RFSCAN_REPORT, nullptr, "process_cmd_msg", at_least, 1, silent, MAP_TRACE_RADIO},
-    {MMSG_CHANNEL_SUPPORTED, nullptr, "process_cmd_msg", at_least, 1, silent, MAP_TRACE_RADIO},
-    {MMSG_PRE_AUTH_CMD, nullptr, "process_pre_auth_msg", pre_auth, MMSG_PRE_AUTH_HDR_LEN, silent,
-     MAP_TRACE_PREAUTH},
-    {MMSG_PRE_AUTH_ANS, nullptr, "process_pre_auth_msg", pre_auth, MMSG_PRE_AUTH_HDR_LEN, silent,
-     MAP_TRACE_PREAUTH},
-    {MMSG_PMK, nullptr, "process_pmk_msg", exact, sizeof(mpmk_cmdmsg_s), silent, MAP_TRACE_PMK},
-    {MMSG_CLIENT_AUTH, nullptr, "process_client_auth_msg", exact, sizeof(mclient_auth_msg_s),
-     silent, MAP_TRACE_CLIENT_AUTH},
+    {MMSG_RFSCAN_REPORT, process_cmd_msg, "process_cmd_msg", at_least, 1, silent,
+     MAP_TRACE_RADIO},
+    {MMSG_CHANNEL_SUPPORTED, process_cmd_msg, "process_cmd_msg", at_least, 1, silent,
+     MAP_TRACE_RADIO},
+    {MMSG_PRE_AUTH_CMD, process_pre_auth_msg, "process_pre_auth_msg", pre_auth,
+     MMSG_PRE_AUTH_HDR_LEN, silent, MAP_TRACE_PREAUTH},
+    {MMSG_PRE_AUTH_ANS, process_pre_auth_msg, "process_pre_auth_msg", pre_auth,
+     MMSG_PRE_AUTH_HDR_LEN, silent, MAP_TRACE_PREAUTH},
+    {MMSG_PMK, process_pmk_msg, "process_pmk_msg", exact, sizeof(mpmk_cmdmsg_s), silent,
+     MAP_TRACE_PMK},
+    {MMSG_CLIENT_AUTH, process_client_auth_msg, "process_client_auth_msg", exact,
+     sizeof(mclient_auth_msg_s), silent, MAP_TRACE_CLIENT_AUTH},
     {MMSG_CLIENT_CONN, process_client_conn_msg, "process_client_conn_msg", exact,
      sizeof(mclient_conn_msg_s), silent, MAP_TRACE_LOCAL},
     {MMSG_ASSOC_REQ, process_assoc_req_msg, "process_assoc_req_msg", exact, sizeof(assoc_req_msg_s),
@@ -54,18 +59,19 @@ constexpr mmsg_handler_row kHandlers[] = {
     {MMSG_DL2TUNNEL_TERM, process_dl2tunnel_term_msg, "process_dl2tunnel_term_msg", exact,
      sizeof(dl2tunnel_term_msg_s), silent, MAP_TRACE_DL2TUNNEL},
     // Longer notifications are taken; only their first 85 bytes are read.
-    {MMSG_CLIENT_PREAUTH_NOTIFY, nullptr, "process_client_preauth_notify_msg", at_least,
-     sizeof(client_preauth_notification_msg_s), msgsize, MAP_TRACE_PREAUTH},
-    {MMSG_RADIUS_PROXY, nullptr, "process_radius_proxy_cmd_msg", exact,
+    {MMSG_CLIENT_PREAUTH_NOTIFY, process_client_preauth_notify_msg,
+     "process_client_preauth_notify_msg", at_least, sizeof(client_preauth_notification_msg_s),
+     msgsize, MAP_TRACE_PREAUTH},
+    {MMSG_RADIUS_PROXY, process_radius_proxy_cmd_msg, "process_radius_proxy_cmd_msg", exact,
      sizeof(radius_proxy_cmdmsg_s), silent, MAP_TRACE_PKT},
     {MMSG_CLTQOS_AUTH_DEF_REQ, nullptr, "process_cltqos_auth_def_req_msg", exact,
      sizeof(cltqos_auth_def_req_msg_s), silent, MAP_TRACE_CLTQOS},
-    {MMSG_TSPEC, nullptr, "process_tspec_msg", exact, sizeof(tspec_msg_s), mismatch,
+    {MMSG_TSPEC, process_tspec_msg, "process_tspec_msg", exact, sizeof(tspec_msg_s), mismatch,
      MAP_TRACE_TSPEC},
-    {MMSG_RRM_CHAN_LOAD_REP, nullptr, "process_rrm_chan_load_rep_msg", exact,
-     sizeof(rrm_chan_load_rep_msg_s), mismatch, MAP_TRACE_RRM},
-    {MMSG_TSPEC_STATUS, nullptr, "process_tspec_status_msg", exact, sizeof(tspec_status_msg_s),
-     mismatch, MAP_TRACE_TSPEC},
+    {MMSG_RRM_CHAN_LOAD_REP, process_rrm_chan_load_rep_msg, "process_rrm_chan_load_rep_msg",
+     exact, sizeof(rrm_chan_load_rep_msg_s), mismatch, MAP_TRACE_RRM},
+    {MMSG_TSPEC_STATUS, process_tspec_status_msg, "process_tspec_status_msg", exact,
+     sizeof(tspec_status_msg_s), mismatch, MAP_TRACE_TSPEC},
 };
 static_assert(std::size(kHandlers) == 19);
 

@@ -126,7 +126,10 @@ TEST_F(Relay, EveryTypeAtEveryLength) {
                 d[0] = type;
                 const bool ok = at_least ? len >= n : len == n;
                 EXPECT_EQ(mmsg_length_accepted(d.data(), len), ok) << +type << " " << len;
-                receive(d);
+                // A refused length prints its report and nothing else; an
+                // accepted one reaches its handler, whose traces are tested there.
+                if (!ok)
+                    receive(d);
                 char line[128] = "";
                 if (!ok && report != nullptr)
                     snprintf(line, sizeof line, report, len);
