@@ -38,6 +38,15 @@ void usage(FILE* to) {
             "       apsim client DIR disassoc MAC [--vap IFNAME]\n"
             "       apsim client DIR authfail MAC --vap IFNAME --status N [--ssid S]\n"
             "       apsim client DIR probe MAC --vap IFNAME [--ssid S] [--rssi N] [--channel N]\n"
+            "       apsim client DIR auth MAC --vap IFNAME [--ssid S] [--user U] [--vlan N] [--rrm]\n"
+            "                                 [--bw N] [--channel N]\n"
+            "       apsim client DIR pmk MAC --vap IFNAME [--ssid S]\n"
+            "       apsim client DIR preauth|preauth-ans MAC --vap IFNAME --bytes N [--ssid S]\n"
+            "       apsim client DIR preauth-notify MAC --vap IFNAME --status N [--ssid S] [--user U]\n"
+            "       apsim client DIR radius MAC --vap IFNAME --bytes N [--ssid S]\n"
+            "       apsim client DIR chanload MAC --channel N --load N\n"
+            "       apsim tspec DIR request MAC --vap IFNAME [--ac N] [--cmd N] [--ssid S]\n"
+            "       apsim tspec DIR status [--ac N] [--cmd N]\n"
             "  init   builds a sandbox root of a two-radio AP in DIR\n"
             "  run    runs mapd on DIR in the foreground with the local daemon stand-ins,\n"
             "         until Ctrl-C or SIGTERM; --restart starts mapd again after a reboot;\n"
@@ -61,7 +70,39 @@ void usage(FILE* to) {
             "           authfail  authentication failure (type 4, 46 bytes) with status N\n"
             "                     (1 authenticated, 2 not authenticated)\n"
             "           probe     probe request (type 1, 48 bytes); rssi 40 and the radio's\n"
-            "                     channel (36 on wlan0, 6 on wlan1) unless given\n");
+            "                     channel (36 on wlan0, 6 on wlan1) unless given\n"
+            "           auth      completed authentication (type 14, 308 bytes); the station\n"
+            "                     appears.  User name U, VLAN N (default 0: mapd fills in the\n"
+            "                     VAP's), VAP index from IFNAME, rate 540, the radio's channel,\n"
+            "                     802.11n and STBC capable, client flags 0x4 (0x84 with --rrm,\n"
+            "                     which adds the RRM capabilities 02 02 00 40 01), the client's\n"
+            "                     PMK, re-authentication 3600 s, this AP as home (eth0's MAC,\n"
+            "                     127.0.0.1); --bw N gives the client N as its bandwidth both\n"
+            "                     ways (else none, and the VAP's default applies)\n"
+            "           pmk       the client's PMK (type 12, 71 bytes): byte i is the MAC's\n"
+            "                     last byte plus i\n"
+            "           preauth   pre-authentication frame (type 10, 48 + N bytes; N at most\n"
+            "                     1600) for the BSSID IFNAME's MAC; data bytes count up from\n"
+            "                     0x40; preauth-ans the same as an answer (type 13)\n"
+            "           preauth-notify  result of a pre-authentication (type 24, 85 bytes),\n"
+            "                     status N (0 success)\n"
+            "           radius    RADIUS packet (type 25, 3056 bytes) of N bytes (at most\n"
+            "                     3000): an Access-Request (code 1) whose identifier is the\n"
+            "                     MAC's last byte, its length, bytes counting up from 0x40\n"
+            "           chanload  the client's channel load report (type 39, 18 bytes): eth0's\n"
+            "                     MAC, channel N, 50 TUs, mode 0, load N\n"
+            "  tspec  the running twin's TSPEC application stand-in sends to mapd\n"
+            "           request   a TSPEC request (type 35, 120 bytes) of the client on IFNAME:\n"
+            "                     --cmd 1 admission (default), 3 deletion, 7 the third kind\n"
+            "                     (other values are sent as given); access category --ac\n"
+            "                     (default 3); a voice stream with a distinct value in every\n"
+            "                     field (nominal MSDU 208, mean rate 80000, WLAN use 40, ...)\n"
+            "           status    admission counters (type 40, 984 bytes), --cmd 1 and --ac 3\n"
+            "                     unless given; the counter at byte offset o holds\n"
+            "                     1000 * ac + o / 4\n"
+            "  The stand-ins print every record mapd sends them field by field: PMKs (12),\n"
+            "  pre-authentication frames (10, 13) and RADIUS packets (25) to hostapd, TSPEC\n"
+            "  replies (4) and the AP's mode (6) to the TSPEC application.\n");
 }
 
 void say(const std::string& line) {
@@ -198,35 +239,24 @@ int cmd_client(const std::string& root, int argc, char** argv) {
         say("client " + c.mac_text + (c.action == "add" ? " on " + c.vap : " removed"));
         return 0;
     }
-    // An event from hostapd: the client's VAP, its MAC and radio, the AP's MAC.
-    if (c.vap.empty()) c.vap = ap_root_client_vap(root, c.mac_text);
-    if (c.vap.empty()) {
+    // An event from hostapd: the client's VAP, its MAC and radio, the AP's
+    // MAC; a channel load report concerns the AP as a whole.
+    if (c.vap.empty() && c.action != "chanload") c.vap = ap_root_client_vap(root, c.mac_text);
+    if (c.vap.empty() && c.action != "chanload") {
         fprintf(stderr, "apsim: client %s is on no VAP; give --vap\n", c.mac_text.c_str());
         return 1;
     }
-    uint8_t vap_mac[6], ap_mac[6];
-    if (ap_root_hwaddr(root, c.vap, vap_mac, error) != 0 ||
+    uint8_t vap_mac[6] = {}, ap_mac[6];
+    if ((!c.vap.empty() && ap_root_hwaddr(root, c.vap, vap_mac, error) != 0) ||
         ap_root_hwaddr(root, "eth0", ap_mac, error) != 0) {
         fprintf(stderr, "apsim: %s\n", error.c_str());
         return 1;
     }
-    const auto radio = static_cast<uint8_t>(twin_vap_radio(c.vap));
-    if (!c.ssid_given) c.ssid = ap_root_vap_ssid(root, c.vap);
-    std::vector<uint8_t> msg;
-    if (c.action == "assoc") {
-        msg = twin_msg_assoc_req(ap_mac, vap_mac, c.mac, radio, c.ssid);
-    } else if (c.action == "disassoc") {
-        msg = twin_msg_disassoc_req(vap_mac, c.mac, radio);
-    } else if (c.action == "authfail") {
-        msg = twin_msg_authen_fail(vap_mac, c.mac, c.ssid, c.status);
-    } else {
-        uint8_t channel = c.channel ? c.channel : radio == 0 ? 36 : 6;
-        msg = twin_msg_probe_req(vap_mac, c.mac, radio, c.ssid, c.rssi, channel);
-    }
-    if (control_send(root, "hostapd", to_hex(msg)) != 0) return 1;
+    if (!c.ssid_given && !c.vap.empty()) c.ssid = ap_root_vap_ssid(root, c.vap);
+    if (control_send(root, "hostapd", to_hex(twin_client_event(c, vap_mac, ap_mac))) != 0) return 1;
     // The driver shows the station while it is associated.
     int rc = 0;
-    if (c.action == "assoc") rc = ap_root_client_add(root, c.mac_text, c.vap, error);
+    if (c.action == "assoc" || c.action == "auth") rc = ap_root_client_add(root, c.mac_text, c.vap, error);
     if (c.action == "disassoc" && !ap_root_client_vap(root, c.mac_text).empty()) {
         rc = ap_root_client_remove(root, c.mac_text, error);
     }
@@ -234,7 +264,31 @@ int cmd_client(const std::string& root, int argc, char** argv) {
         fprintf(stderr, "apsim: %s\n", error.c_str());
         return 1;
     }
-    say("client " + c.mac_text + ": " + c.action + " on " + c.vap + " sent by the hostapd stand-in");
+    say("client " + c.mac_text + ": " + c.action + (c.vap.empty() ? "" : " on " + c.vap) +
+        " sent by the hostapd stand-in");
+    return 0;
+}
+
+// The TSPEC application's messages: a client's request, or the counters.
+int cmd_tspec(const std::string& root, int argc, char** argv) {
+    twin_client_cmd c;
+    std::string error;
+    if (twin_tspec_cmd_parse(std::vector<std::string>(argv, argv + argc), c, error) != 0) {
+        fprintf(stderr, "apsim: %s\n", error.c_str());
+        usage(stderr);
+        return 2;
+    }
+    uint8_t vap_mac[6] = {}, ap_mac[6] = {};
+    if (c.action == "request") {
+        if (ap_root_hwaddr(root, c.vap, vap_mac, error) != 0 ||
+            ap_root_hwaddr(root, "eth0", ap_mac, error) != 0) {
+            fprintf(stderr, "apsim: %s\n", error.c_str());
+            return 1;
+        }
+        if (!c.ssid_given) c.ssid = ap_root_vap_ssid(root, c.vap);
+    }
+    if (control_send(root, "tspec", to_hex(twin_tspec_event(c, vap_mac, ap_mac))) != 0) return 1;
+    say("tspec " + c.action + " sent by the TSPEC application stand-in");
     return 0;
 }
 
@@ -406,6 +460,7 @@ int main(int argc, char** argv) {
     if (cmd == "send" && argc == 5) return cmd_send(root, argv[3], argv[4]);
     if (cmd == "clock" && argc == 4) return cmd_clock(root, argv[3]);
     if (cmd == "client") return cmd_client(root, argc - 3, argv + 3);
+    if (cmd == "tspec") return cmd_tspec(root, argc - 3, argv + 3);
     fprintf(stderr, "apsim: unknown command or arguments: %s\n", cmd.c_str());
     usage(stderr);
     return 2;

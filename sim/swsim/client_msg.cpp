@@ -18,7 +18,10 @@ namespace {
 // What an element of a client message holds.
 enum class fld : uint8_t {
     ap, vap, client, radio, ssid, rssi, channel, auth, addr_type, addr, vap_id, home_mac,
-    vlan, home, status, pmk, bw, acl, policy, ip, bssid
+    vlan, home, status, pmk, bw, acl, policy, ip, bssid,
+    // roaming
+    ssid32, user, tx_rate, dot11n, stbc, flags, pmk32, reauth32, bw_eff, acl_eff, policy_eff,
+    rrm, pa_bssid, pa_status, data, radius, ac, tspec, wlan, prev, admitted, duration, mode, load
 };
 
 struct elem_rule {
@@ -81,6 +84,71 @@ constexpr elem_rule kThreatDeauth[] = {
     {0x5002, 6, 6, fld::client, false},
 };
 
+constexpr elem_rule kClientAuth[] = {
+    {0x5001, 6, 6, fld::vap, false},       {0x5002, 6, 6, fld::client, false},
+    {0x5003, 1, 1, fld::radio, false},     {0x500A, 32, 32, fld::user, false},
+    {0x500C, 2, 2, fld::vlan, false},      {0x5004, 32, 32, fld::ssid32, false},
+    {0x500B, 2, 2, fld::tx_rate, false},   {0x5006, 1, 1, fld::channel, false},
+    {0x500E, 1, 1, fld::dot11n, false},    {0x8079, 1, 1, fld::stbc, false},
+    {0x5044, 4, 4, fld::flags, false},     {0x5055, 32, 32, fld::pmk32, false},
+    {0x5056, 4, 4, fld::reauth32, false},  {0x5042, 23, 23, fld::home, false},
+    {0x5059, 10, 10, fld::bw_eff, false},  {0x5060, 64, 64, fld::acl_eff, false},
+    {0x5061, 64, 64, fld::policy_eff, false}, {0x5062, 10, 10, fld::bw, false},
+    {0x5063, 64, 64, fld::acl, false},     {0x5064, 64, 64, fld::policy, false},
+    {0x5050, 5, 5, fld::rrm, true},
+};
+constexpr elem_rule kPmk[] = {
+    {0xF100, 6, 6, fld::client, false}, {0xF101, 32, 32, fld::ssid32, false},
+    {0xF104, 32, 32, fld::pmk32, false},
+};
+constexpr elem_rule kPreAuth[] = {
+    {0xF100, 6, 6, fld::client, false},   {0xF101, 32, 32, fld::ssid32, false},
+    {0xF102, 6, 6, fld::pa_bssid, false}, {0xF103, 0, 1600, fld::data, false},
+};
+constexpr elem_rule kPreAuthNotify[] = {
+    {0x0021, 6, 6, fld::ap, false},       {0x5001, 6, 6, fld::vap, false},
+    {0x5002, 6, 6, fld::client, false},   {0x5003, 1, 1, fld::radio, false},
+    {0x5004, 32, 32, fld::ssid32, false}, {0x500A, 32, 32, fld::user, false},
+    {0x500D, 1, 1, fld::pa_status, false},
+};
+constexpr elem_rule kRadius[] = {
+    {0x0021, 6, 6, fld::ap, false},       {0x5001, 6, 6, fld::vap, false},
+    {0x5002, 6, 6, fld::client, false},   {0x5003, 1, 1, fld::radio, false},
+    {0x5004, 32, 32, fld::ssid32, false}, {0x5020, 0, 3000, fld::radius, false},
+};
+// TSPEC messages: the stream's place, then (but for 107) its body and the
+// WLAN use; a request adds the previous medium time, a reply the verdict.
+constexpr elem_rule kTspecReq[] = {
+    {0x0021, 6, 6, fld::ap, false},       {0x5001, 6, 6, fld::vap, false},
+    {0x5002, 6, 6, fld::client, false},   {0x5003, 1, 1, fld::radio, false},
+    {0x5004, 32, 32, fld::ssid32, false}, {0x5074, 1, 1, fld::ac, false},
+    {0x5071, 56, 56, fld::tspec, false},  {0x005A, 4, 4, fld::wlan, false},
+    {0x5075, 3, 3, fld::prev, false},
+};
+constexpr elem_rule kTspecReply[] = {
+    {0x0021, 6, 6, fld::ap, false},       {0x5001, 6, 6, fld::vap, false},
+    {0x5002, 6, 6, fld::client, false},   {0x5003, 1, 1, fld::radio, false},
+    {0x5004, 32, 32, fld::ssid32, false}, {0x5074, 1, 1, fld::ac, false},
+    {0x5071, 56, 56, fld::tspec, false},  {0x005A, 4, 4, fld::wlan, false},
+    {0x5072, 1, 1, fld::admitted, false},
+};
+constexpr elem_rule kTspecDel[] = {
+    {0x0021, 6, 6, fld::ap, false},       {0x5001, 6, 6, fld::vap, false},
+    {0x5002, 6, 6, fld::client, false},   {0x5003, 1, 1, fld::radio, false},
+    {0x5004, 32, 32, fld::ssid32, false}, {0x5074, 1, 1, fld::ac, false},
+    {0x5071, 56, 56, fld::tspec, false},  {0x005A, 4, 4, fld::wlan, false},
+};
+constexpr elem_rule kTspecNoBody[] = {
+    {0x0021, 6, 6, fld::ap, false},       {0x5001, 6, 6, fld::vap, false},
+    {0x5002, 6, 6, fld::client, false},   {0x5003, 1, 1, fld::radio, false},
+    {0x5004, 32, 32, fld::ssid32, false}, {0x5074, 1, 1, fld::ac, false},
+};
+constexpr elem_rule kChanLoad[] = {
+    {0x0021, 6, 6, fld::ap, false},       {0x0013, 6, 6, fld::client, false},
+    {0x0043, 1, 1, fld::channel, false},  {0x504F, 2, 2, fld::duration, false},
+    {0x504D, 1, 1, fld::mode, false},     {0x504E, 1, 1, fld::load, false},
+};
+
 const msg_rule kRules[] = {
     {SWITCH_AP_PROBE_REQ, "SWITCH_AP_PROBE_REQ", kProbe},
     {SWSIM_CLIENT_ASSOC_REQ, "CLIENT_ASSOC_REQ", kAssocReq},
@@ -93,6 +161,17 @@ const msg_rule kRules[] = {
     {SWSIM_RESEND_CLIENT_INFO, "RESEND_CLIENT_INFO", kClientCmd},
     {SWITCH_NEW_ARP, "SWITCH_NEW_ARP", kNewArp},
     {SWSIM_THREAT_DEAUTH, "MAP_SWITCH_CLIENT_THREAT_DEAUTH_MSG", kThreatDeauth},
+    {MAP_SWITCH_CLIENT_AUTH, "MAP_SWITCH_CLIENT_AUTH", kClientAuth},
+    {SWITCH_CLIENT_PMK, "SWITCH_CLIENT_PMK", kPmk},
+    {SWITCH_CLIENT_PRE_AUTH, "SWITCH_CLIENT_PRE_AUTH", kPreAuth},
+    {MAP_SWITCH_CLIENT_PRE_AUTH_ANS, "MAP_SWITCH_CLIENT_PRE_AUTH_ANS", kPreAuth},
+    {SWITCH_CLIENT_PRE_AUTH_NOTIFY, "CLIENT_PRE_AUTH_NOTIFY", kPreAuthNotify},
+    {MAP_SWITCH_RADIUS_PROXY_CMD, "MAP_SWITCH_RADIUS_PROXY_CMD", kRadius},
+    {SWITCH_TSPEC_ADMISSION_REQ, "SWITCH_TSPEC_ADMISSION_REQ", kTspecReq},
+    {SWITCH_TSPEC_ADMISSION_REPLY, "SWITCH_TSPEC_ADMISSION_REPLY", kTspecReply},
+    {SWITCH_TSPEC_DELETION, "SWITCH_TSPEC_DELETION", kTspecDel},
+    {SWITCH_TSPEC_REQ_NO_BODY, "TSPEC_REQ_NO_BODY", kTspecNoBody},
+    {RRM_CHANNEL_LOAD_REPORT, "RRM_CHANNEL_LOAD_REPORT", kChanLoad},
 };
 
 const msg_rule* rule_of(const std::vector<uint8_t>& msg) {
@@ -169,9 +248,62 @@ void store(swsim_client_msg& m, fld f, std::span<const uint8_t> v) {
             m.reauth = wire_load_be32(p + 32);
             m.age = wire_load_be32(p + 36);
             break;
-        case fld::bw: case fld::acl: case fld::policy: break;  // printed only
+        case fld::ssid32: m.ssid = name_text(p, 32); break;
+        case fld::user: m.user = name_text(p, 32); break;
+        case fld::tx_rate: m.tx_rate = wire_load_be16(p); break;
+        case fld::dot11n: m.dot11n = p[0]; break;
+        case fld::stbc: m.stbc = p[0]; break;
+        case fld::flags: m.flags = wire_load_be32(p); break;
+        case fld::pmk32: memcpy(m.pmk, p, 32); break;
+        case fld::reauth32: m.reauth = wire_load_be32(p); break;
+        case fld::bw: case fld::bw_eff: {
+            swsim_client_qos& q = f == fld::bw ? m.qos_auth : m.qos_eff;
+            for (int d = 0; d < 2; ++d) {
+                q.bw_flag[d] = p[5 * d];
+                q.bw_rate[d] = wire_load_be32(p + 5 * d + 1);
+            }
+            break;
+        }
+        case fld::acl: case fld::acl_eff: case fld::policy: case fld::policy_eff: {
+            swsim_client_qos& q = f == fld::acl || f == fld::policy ? m.qos_auth : m.qos_eff;
+            const bool acl = f == fld::acl || f == fld::acl_eff;
+            for (int d = 0; d < 2; ++d) {
+                (acl ? q.acl_type : q.policy_type)[d] = p[32 * d];
+                (acl ? q.acl : q.policy)[d] = name_text(p + 32 * d + 1, 31);
+            }
+            break;
+        }
+        case fld::rrm: memcpy(m.rrm, p, 5); break;
+        case fld::pa_bssid: memcpy(m.bssid, p, 6); break;
+        case fld::pa_status: m.preauth_status = p[0]; break;
+        case fld::data: case fld::radius: m.data.assign(v.begin(), v.end()); break;
+        case fld::ac: m.ac = p[0]; break;
+        case fld::tspec: {
+            swsim_tspec_body& t = m.tspec;
+            t.rsvd1 = p[0];
+            memcpy(t.ts_info, p + 1, 3);
+            t.nom_msdu = wire_load_be16(p + 4);
+            t.max_msdu = wire_load_be16(p + 6);
+            for (int i = 0; i < 11; ++i) t.f[i] = wire_load_be32(p + 8 + 4 * i);
+            t.surplus_bw = wire_load_be16(p + 52);
+            t.medium_time = wire_load_be16(p + 54);
+            break;
+        }
+        case fld::wlan: m.wlan_util = wire_load_be32(p); break;
+        case fld::prev:
+            m.prev_medium_time = wire_load_be16(p);
+            m.prev_ac = p[2];
+            break;
+        case fld::admitted: m.admitted = p[0]; break;
+        case fld::duration: m.duration = wire_load_be16(p); break;
+        case fld::mode: m.report_mode = p[0]; break;
+        case fld::load: m.load = p[0]; break;
     }
 }
+
+const char* const kTspecFields[11] = {"min-srv",   "max-srv",   "inactivity", "suspension",
+                                      "srv-start", "min-rate",  "mean-rate",  "peak-rate",
+                                      "max-burst", "delay-bound", "min-phy"};
 
 void print(std::string& out, fld f, std::span<const uint8_t> v) {
     const uint8_t* p = v.data();
@@ -210,16 +342,78 @@ void print(std::string& out, fld f, std::span<const uint8_t> v) {
                    std::to_string(wire_load_be32(p + 36));
             break;
         case fld::bw:
-            snprintf(b, sizeof b, " bw down %u/%u up %u/%u", p[0], wire_load_be32(p + 1), p[5],
-                     wire_load_be32(p + 6));
+        case fld::bw_eff:
+            snprintf(b, sizeof b, " %s down %u/%u up %u/%u", f == fld::bw ? "bw" : "eff-bw", p[0],
+                     wire_load_be32(p + 1), p[5], wire_load_be32(p + 6));
             out += b;
             break;
         case fld::acl:
         case fld::policy:
-            out += std::string(f == fld::acl ? " acl" : " policy") + " down " +
-                   std::to_string(p[0]) + ":\"" + name_text(p + 1, 31) + "\" up " +
+        case fld::acl_eff:
+        case fld::policy_eff:
+            out += std::string(f == fld::acl        ? " acl"
+                               : f == fld::policy   ? " policy"
+                               : f == fld::acl_eff  ? " eff-acl"
+                                                    : " eff-policy") +
+                   " down " + std::to_string(p[0]) + ":\"" + name_text(p + 1, 31) + "\" up " +
                    std::to_string(p[32]) + ":\"" + name_text(p + 33, 31) + "\"";
             break;
+        case fld::ssid32: out += " ssid \"" + name_text(p, 32) + "\""; break;
+        case fld::user: out += " user \"" + name_text(p, 32) + "\""; break;
+        case fld::tx_rate: out += " tx-rate " + std::to_string(wire_load_be16(p)); break;
+        case fld::dot11n: out += " 11n " + std::to_string(p[0]); break;
+        case fld::stbc: out += " stbc " + std::to_string(p[0]); break;
+        case fld::flags:
+            snprintf(b, sizeof b, " flags 0x%x", wire_load_be32(p));
+            out += b;
+            break;
+        case fld::pmk32: out += " pmk " + hex_bytes(v); break;
+        case fld::reauth32: out += " reauth " + std::to_string(wire_load_be32(p)); break;
+        case fld::rrm: out += " rrm " + hex_bytes(v); break;
+        case fld::pa_bssid: out += " bssid " + swsim_mac_text(p); break;
+        case fld::pa_status: out += " preauth-status " + std::to_string(p[0]); break;
+        case fld::data:
+            out += " data " + std::to_string(v.size()) + " bytes";
+            if (!v.empty()) out += " " + hex_bytes(v.first(v.size() < 16 ? v.size() : 16)) + (v.size() > 16 ? "..." : "");
+            break;
+        case fld::radius:
+            out += " radius " + std::to_string(v.size()) + " bytes";
+            if (v.size() >= 4) {
+                out += " code " + std::to_string(p[0]) + " id " + std::to_string(p[1]) + " length " +
+                       std::to_string(wire_load_be16(p + 2));
+            }
+            break;
+        case fld::ac: out += " ac " + std::to_string(p[0]); break;
+        case fld::tspec:
+            out += " rsvd1 " + std::to_string(p[0]) + " ts-info " + hex_bytes(v.subspan(1, 3)) +
+                   " nom-msdu " + std::to_string(wire_load_be16(p + 4)) + " max-msdu " +
+                   std::to_string(wire_load_be16(p + 6));
+            for (int i = 0; i < 11; ++i) {
+                out += std::string(" ") + kTspecFields[i] + " " + std::to_string(wire_load_be32(p + 8 + 4 * i));
+            }
+            out += " surplus-bw " + std::to_string(wire_load_be16(p + 52)) + " medium-time " +
+                   std::to_string(wire_load_be16(p + 54));
+            break;
+        case fld::wlan: out += " wlan-util " + std::to_string(wire_load_be32(p)); break;
+        case fld::prev:
+            out += " prev-medium-time " + std::to_string(wire_load_be16(p)) + " prev-ac " +
+                   std::to_string(p[2]);
+            break;
+        case fld::admitted: out += " admitted " + std::to_string(p[0]); break;
+        case fld::duration: out += " duration " + std::to_string(wire_load_be16(p)); break;
+        case fld::mode: out += " mode " + std::to_string(p[0]); break;
+        case fld::load: out += " load " + std::to_string(p[0]); break;
+    }
+}
+
+// What a message asks beyond its elements: a client authentication carries
+// the RRM capabilities exactly when its client flags say they are valid.
+void check_message(swsim_client_msg& m) {
+    if (m.type == MAP_SWITCH_CLIENT_AUTH && ((m.flags & 0x80) != 0) != m.has(0x5050)) {
+        char b[96];
+        snprintf(b, sizeof b, "element 0x5050 %s with client flags 0x%x",
+                 m.has(0x5050) ? "present" : "missing", m.flags);
+        m.problems += (m.problems.empty() ? "" : ", ") + std::string(b);
     }
 }
 
@@ -317,6 +511,7 @@ int swsim_client_parse(const std::vector<uint8_t>& msg, swsim_client_msg& out) {
     out.type = rule->type;
     out.length = wire_load_be16(msg.data() + 2);
     walk(*rule, msg, out, nullptr);
+    check_message(out);
     return 0;
 }
 
@@ -329,6 +524,7 @@ std::string swsim_client_decode(const std::vector<uint8_t>& msg) {
     std::string text = std::string(rule->name) + " (" + std::to_string(rule->type) + "), " +
                        std::to_string(msg.size()) + " bytes:";
     walk(*rule, msg, m, &text);
+    check_message(m);
     if (!m.problems.empty()) text += "; MALFORMED: " + m.problems;
     return text;
 }

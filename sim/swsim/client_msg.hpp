@@ -1,8 +1,9 @@
 // Client messages between the switch and a managed AP, as swsim builds and
 // reads them: the AP's client events (probe request over UDP; association
 // request, disassociation, authentication failure, client address, tunnel
-// termination over TLS) and the switch's client commands (association reply,
-// disassociate, resend client information, new ARP, threat deauthentication).
+// termination over TLS; the roaming messages too) and the switch's client
+// commands (association reply, disassociate, resend client information, new
+// ARP, threat deauthentication; roam_msg.hpp builds the roaming answers).
 //
 // The association policy says how swsim answers an association request:
 //   accept    reply 97 with the request's VAP, client, radio and SSID, the
@@ -28,6 +29,25 @@ inline constexpr uint16_t SWSIM_CLIENT_CONN = 4358;
 inline constexpr uint16_t SWSIM_DL2TUNNEL_TERM = 112;
 inline constexpr uint16_t SWSIM_THREAT_DEAUTH = 116;
 
+// Client QoS of a client authentication or association reply, per
+// direction (index 0 down, 1 up); names cut at their NUL (31 bytes at most).
+struct swsim_client_qos {
+    uint8_t bw_flag[2] = {};
+    uint32_t bw_rate[2] = {};
+    uint8_t acl_type[2] = {}, policy_type[2] = {};
+    std::string acl[2], policy[2];
+};
+
+// A TSPEC body (element 0x5071, big-endian on the wire), in host order.
+struct swsim_tspec_body {
+    uint8_t rsvd1 = 0, ts_info[3] = {};
+    uint16_t nom_msdu = 0, max_msdu = 0;
+    // min_srv_interval, max_srv_interval, inactivity, suspension, service
+    // start, min/mean/peak data rate, max burst, delay bound, min PHY rate
+    uint32_t f[11] = {};
+    uint16_t surplus_bw = 0, medium_time = 0;
+};
+
 // A client message read element by element.  Fields the message does not
 // carry stay zero.
 struct swsim_client_msg {
@@ -50,11 +70,36 @@ struct swsim_client_msg {
     uint8_t pmk[32] = {};
     uint32_t reauth = 0, age = 0;
     uint32_t home_ip = 0;  // host order
+    // Client authentication (39): PMK and re-authentication interval above.
+    std::string user;
+    uint16_t tx_rate = 0;
+    uint8_t dot11n = 0, stbc = 0;
+    uint32_t flags = 0;
+    swsim_client_qos qos_eff;   // 0x5059..0x5061: what the AP made of them
+    swsim_client_qos qos_auth;  // 0x5062..0x5064 (also an association reply's)
+    uint8_t rrm[5] = {};
+    // Pre-authentication (24, 36, 115) and RADIUS (98).
+    uint8_t bssid[6] = {};
+    uint8_t preauth_status = 0;
+    std::vector<uint8_t> data;  // pre-authentication data or the RADIUS packet
+    // TSPEC (104 to 107).
+    uint8_t ac = 0;
+    swsim_tspec_body tspec;
+    uint32_t wlan_util = 0;
+    uint16_t prev_medium_time = 0;
+    uint8_t prev_ac = 0, admitted = 0;
+    // Channel load report (530); its channel above.
+    uint16_t duration = 0;
+    uint8_t report_mode = 0, load = 0;
     bool has(uint16_t code) const;
 };
 
 // Reads a client message; 0, or -1 when `msg` is not one of the relay's
-// messages (type 11 only with the probe request's first element).
+// messages (type 11 only with the probe request's first element).  The
+// roaming messages are client messages too: client authentication (39, with
+// the RRM element exactly when client flag 0x80 is set), PMK (38),
+// pre-authentication (24, 36) and its result (115), RADIUS (98), TSPEC
+// (104 to 107) and the channel load report (530).
 int swsim_client_parse(const std::vector<uint8_t>& msg, swsim_client_msg& out);
 // One readable line: "<name> (<type>), <n> bytes: field value ..." and, for a
 // malformed message, "; MALFORMED: ...".  Empty when not a client message.

@@ -2,6 +2,7 @@
 
 #include "swsim/client_msg.hpp"
 #include "swsim/config_msg.hpp"
+#include "swsim/roam_msg.hpp"
 #include "swsim/stats_msg.hpp"
 
 #include <arpa/inet.h>
@@ -32,6 +33,8 @@ constexpr verb_rule kVerbs[] = {
     {"config", 0, 100000}, {"stats", 1, 2},
     {"assoc", 1, 8},     {"disassociate", 1, 2}, {"resend", 1, 2}, {"new-arp", 3, 3},
     {"threat-deauth", 4, 5},
+    {"tspec", 1, 1},     {"tspec-delete", 1, 2}, {"pmk", 1, 2},  {"preauth", 2, 2},
+    {"preauth-ans", 2, 2}, {"radius", 2, 2},
 };
 
 // Checks the values of the client steps when the scenario is read; 0, or -1
@@ -41,6 +44,12 @@ int client_step_check(const swsim_step& st, std::string& error) {
         swsim_assoc_policy p;
         return swsim_assoc_policy_parse(st.args, p, error);
     }
+    if (st.verb == "tspec") {
+        swsim_tspec_mode m;
+        return swsim_tspec_mode_parse(st.args[0], m, error);
+    }
+    swsim_roam_cmd r;
+    if (swsim_roam_cmd_parse(st.verb, st.args, r, error) < 0) return -1;
     swsim_client_cmd c;
     return swsim_client_cmd_parse(st.verb, st.args, c, error) < 0 ? -1 : 0;
 }
@@ -206,10 +215,22 @@ struct runner {
             say("  association requests now: " + swsim_assoc_policy_text(s.assoc));
             return true;
         }
+        if (st.verb == "tspec") {
+            std::string error;
+            if (swsim_tspec_mode_parse(a[0], s.roam.tspec, error) != 0) return false;
+            say(std::string("  TSPEC admission requests now: ") + swsim_tspec_mode_text(s.roam.tspec));
+            return true;
+        }
         swsim_client_cmd cmd;
         std::string error;
         if (swsim_client_cmd_parse(st.verb, a, cmd, error) == 0) {
             return swsim_send(s, swsim_client_cmd_build(cmd, s.ident.mac)) == 0;
+        }
+        swsim_roam_cmd roam;
+        if (swsim_roam_cmd_parse(st.verb, a, roam, error) == 0) {
+            auto msg = swsim_roam_cmd_build(roam, s.roam, s.ident.mac, error);
+            if (msg.empty()) say("  failed: " + error);
+            return !msg.empty() && swsim_send(s, msg) == 0;
         }
         if (st.verb == "discover") return swsim_send_discover(s) == 0;
         if (st.verb == "print") {

@@ -28,6 +28,14 @@
 //   new-arp MAC IPV4 VAP-MAC    new ARP: the client's IPv4 address on a VAP
 //   threat-deauth RADIO CHANNEL MAC BSSID [AP-MAC]
 //                               deauthenticate a client attacked by a fake AP (radio from 1)
+//   tspec admit                 how TSPEC admission requests (104) are answered from now
+//                               on: admit | refuse (reply 105, admitted flag 1 or 0) | none
+//   tspec-delete MAC [AC]       TSPEC deletion (106) of the client's last request (of AC)
+//   pmk MAC [SSID|-]            the client's PMK (38) as heard from the AP ("-": no SSID)
+//   preauth MAC BYTES           pre-authentication frame (24) of BYTES data bytes;
+//   preauth-ans MAC BYTES       the same as an answer (36)
+//   radius MAC BYTES            RADIUS packet (98): an Access-Accept of BYTES bytes
+//                               (see roam_msg.hpp for what the roaming steps send)
 //   config                      one configuration message from the lines below,
 //     radio 1 channel=36          up to "end" (see config_msg.hpp for the lines)
 //     vap 1 0 ssid=corp security=wpa-personal key=secret-key

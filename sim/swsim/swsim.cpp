@@ -273,7 +273,17 @@ int swsim_recv(swsim& s, std::vector<uint8_t>& msg, int timeout_ms) {
     msg.assign(buf, buf + n);
     say(s, "TLS  <- " + swsim_decode(msg));
     if (swsim_answer_assoc(s, msg) < 0) say(s, "association answer not sent");
+    if (swsim_answer_roam(s, msg) < 0) say(s, "TSPEC answer not sent");
     return 0;
+}
+
+int swsim_answer_roam(swsim& s, const std::vector<uint8_t>& msg) {
+    swsim_client_msg m;
+    if (swsim_client_parse(msg, m) != 0) return 0;
+    swsim_roam_note(s.roam, m);
+    auto answer = swsim_tspec_answer(s.roam.tspec, m);
+    if (answer.empty()) return 0;
+    return swsim_send(s, answer) == 0 ? 1 : -1;
 }
 
 int swsim_answer_assoc(swsim& s, const std::vector<uint8_t>& msg) {
@@ -349,6 +359,8 @@ std::string swsim_decode(const std::vector<uint8_t>& msg) {
     snprintf(head, sizeof head, "%s (%u), %zu bytes", map_pkt_type_name(type), type, msg.size());
     std::string client = swsim_client_decode(msg);
     if (!client.empty()) return client;
+    std::string report = swsim_radio_report_decode(msg);
+    if (!report.empty()) return report;
     std::string out = head;
     if (type == SWITCH_AP_IDENTIFICATION) {
         swsim_ident id;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "swsim/client_msg.hpp"
+#include "swsim/roam_msg.hpp"
 
 struct swsim_options {
     std::string ip = "127.0.0.2";  // the switch's own address
@@ -58,6 +59,9 @@ struct swsim {
     // How association requests (96) are answered as they arrive (by default
     // not at all).
     swsim_assoc_policy assoc{swsim_assoc_mode::none};
+    // What was heard of each client, and how TSPEC admission requests (104)
+    // are answered (by default not at all).
+    swsim_roam roam;
     // Receives each line of the readable account (default: standard output).
     std::function<void(const std::string&)> print;
 };
@@ -101,6 +105,10 @@ int swsim_parse_auth(const std::vector<uint8_t>& msg, std::string& pass_phrase, 
 // identification, else the request's); 1 when an answer went out, 0 when the
 // policy sends none or `msg` is no association request, -1 on a send error.
 int swsim_answer_assoc(swsim& s, const std::vector<uint8_t>& msg);
+// Takes in a roaming message of the AP (swsim_roam_note) and answers an
+// admission request under `s.roam.tspec`; 1 when an answer went out, 0 when
+// none is due, -1 on a send error.
+int swsim_answer_roam(swsim& s, const std::vector<uint8_t>& msg);
 // One readable line describing a message (client messages field by field).
 std::string swsim_decode(const std::vector<uint8_t>& msg);
 

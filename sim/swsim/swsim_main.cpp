@@ -49,13 +49,27 @@ void usage(FILE* to) {
             "                     then vlan=N (element 0x500C), status=N (ORed in), home=MAC,\n"
             "                     home-ip=IPV4, reauth=S, age=S; e.g. --assoc tunnel,vlan=100\n"
             "                     (default accept)\n"
+            "  --tspec POLICY     how TSPEC admission requests (104) are answered, until a\n"
+            "                     scenario step \"tspec ...\" changes it: admit (reply 105 with\n"
+            "                     the request's stream and the admitted flag 1), refuse (the\n"
+            "                     same, flag 0) or none (default admit)\n"
             "  Client messages from the AP (probe requests over UDP; association requests,\n"
             "  disassociations, authentication failures, client addresses and tunnel\n"
             "  terminations over TLS) are printed field by field, one line each, with\n"
             "  \"MALFORMED: ...\" when their elements are out of order or of the wrong length.\n"
             "  Scenario steps for client commands: disassociate MAC [AP-MAC], resend MAC\n"
             "  [AP-MAC], new-arp MAC IPV4 VAP-MAC, threat-deauth RADIO CHANNEL MAC BSSID\n"
-            "  [AP-MAC], and assoc POLICY-WORDS (see sim/swsim/scenario.hpp).\n");
+            "  [AP-MAC], and assoc POLICY-WORDS (see sim/swsim/scenario.hpp).\n"
+            "  Roaming messages from the AP are printed field by field the same way: client\n"
+            "  authentications (39, 507 bytes, 516 with the RRM element), PMKs (38),\n"
+            "  pre-authentication frames and answers (24, 36) and results (115), RADIUS\n"
+            "  packets (98), TSPEC requests (104, 106, 107) and channel load reports (530);\n"
+            "  RF-scan reports (10, over UDP) and supported-channel lists (31) element by\n"
+            "  element.  Scenario steps that answer them: tspec admit|refuse|none,\n"
+            "  tspec-delete MAC [AC] (106), pmk MAC [SSID|-] (38 with the PMK heard for the\n"
+            "  client), preauth MAC BYTES (24), preauth-ans MAC BYTES (36) and radius MAC\n"
+            "  BYTES (98); VAP, radio, SSID and BSSID come from what the AP said of the\n"
+            "  client (see sim/swsim/roam_msg.hpp).\n");
 }
 
 double now_s() {
@@ -71,6 +85,7 @@ int main(int argc, char** argv) {
     std::string scenario_file;
     long stats = -1;
     std::vector<std::string> assoc_words = {"accept"};
+    std::string tspec_word = "admit";
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> const char* {
@@ -92,6 +107,7 @@ int main(int argc, char** argv) {
         else if (a == "--stats") stats = strtol(next(), nullptr, 10);
         else if (a == "--stats-csv") opt.stats_csv = next();
         else if (a == "--assoc") assoc_words = swsim_split_commas(next());
+        else if (a == "--tspec") tspec_word = next();
         else if (a == "--help" || a == "-h") {
             usage(stdout);
             return 0;
@@ -115,6 +131,11 @@ int main(int argc, char** argv) {
         fprintf(stderr, "swsim: --assoc: %s\n", assoc_error.c_str());
         return 2;
     }
+    swsim_tspec_mode tspec;
+    if (swsim_tspec_mode_parse(tspec_word, tspec, assoc_error) != 0) {
+        fprintf(stderr, "swsim: --tspec: %s\n", assoc_error.c_str());
+        return 2;
+    }
     swsim_scenario scenario;
     std::string sc_error;
     if (!scenario_file.empty() && swsim_scenario_load(scenario_file, scenario, sc_error) != 0) {
@@ -127,6 +148,7 @@ int main(int argc, char** argv) {
     const double start = now_s();
     swsim sw;
     sw.assoc = assoc;
+    sw.roam.tspec = tspec;
     sw.print = [&](const std::string& line) {
         printf("[%8.3f] %s\n", now_s() - start, line.c_str());
         fflush(stdout);

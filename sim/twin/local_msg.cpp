@@ -165,9 +165,14 @@ constexpr lf kDeauth[] = {{1, 1, lk::u8, "radio"}, {2, 1, lk::u8, "channel"},
 constexpr lf kCl2Tunnel[] = {{1, 2, lk::h16, "vlan-count"}};
 constexpr lf kNeighbours[] = {{1502, 2, lk::h16, "list-length"}};
 // What hostapd and the TSPEC application send, for the stand-ins' own lines.
-constexpr lf kClientAuth[] = {{1, 6, lk::mac, "vap"},      {7, 6, lk::mac, "client"},
-                              {13, 1, lk::u8, "radio"},    {14, 32, lk::text, "ssid"},
-                              {46, 32, lk::text, "user"},  {78, 2, lk::h16, "vlan"}};
+constexpr lf kClientAuth[] = {
+    {1, 6, lk::mac, "vap"},          {7, 6, lk::mac, "client"},       {13, 1, lk::u8, "radio"},
+    {14, 32, lk::text, "ssid"},      {46, 32, lk::text, "user"},      {78, 2, lk::h16, "vlan"},
+    {80, 1, lk::u8, "vap-index"},    {82, 2, lk::h16, "tx-rate"},     {84, 1, lk::u8, "channel"},
+    {85, 1, lk::u8, "11n"},          {86, 1, lk::u8, "stbc"},         {88, 4, lk::x32, "flags"},
+    {92, 32, lk::hex, "pmk"},        {124, 4, lk::h32, "reauth"},     {128, 1, lk::u8, "home-ap"},
+    {129, 6, lk::mac, "home-mac"},   {135, 16, lk::ip16, "home-ip"},  {152, 16, lk::bw, "bw"},
+    {168, 66, lk::names, "acl"},     {234, 66, lk::names, "policy"},  {300, 5, lk::hex, "rrm"}};
 constexpr lf kClientConn[] = {{1, 6, lk::mac, "client"}, {8, 4, lk::ip4, "ip"},
                               {12, 1, lk::u8, "radio"},  {13, 1, lk::u8, "vap-id"}};
 constexpr lf kPreAuthNotify[] = {{1, 6, lk::mac, "ap"},     {7, 6, lk::mac, "vap"},
@@ -178,7 +183,11 @@ constexpr lf kQosDefReq[] = {{1, 66, lk::names, "acl"}, {67, 66, lk::names, "pol
 constexpr lf kChanLoadRep[] = {{1, 6, lk::mac, "ap"},       {7, 6, lk::mac, "client"},
                                {13, 1, lk::u8, "channel"},  {14, 2, lk::h16, "duration"},
                                {16, 1, lk::u8, "mode"},     {17, 1, lk::u8, "load"}};
-constexpr lf kTspecStatus[] = {{1, 1, lk::u8, "cmd"}, {2, 1, lk::u8, "ac"}};
+constexpr lf kTspecStatus[] = {
+    {1, 1, lk::u8, "cmd"},            {2, 1, lk::u8, "ac"},             {4, 4, lk::h32, "active-ts"},
+    {8, 4, lk::h32, "ts-clients"},    {12, 4, lk::h32, "roam-ts-clients"},
+    {16, 4, lk::h32, "accepted"},     {20, 4, lk::h32, "rejected"},
+    {24, 4, lk::h32, "roam-accepted"}, {28, 4, lk::h32, "roam-rejected"}};
 constexpr lf kChanLoadReq[] = {{1, 6, lk::mac, "ap"}, {7, 6, lk::mac, "client"},
                                {13, 1, lk::u8, "channel"}, {14, 2, lk::h16, "duration"}};
 
@@ -188,6 +197,7 @@ void pre_auth_data(const uint8_t* m, size_t len, std::string& out) {
     if (len <= 48) return;
     size_t n = len - 48 < 16 ? len - 48 : 16;
     out += " data " + hex_str(m + 48, n) + (len - 48 > 16 ? "..." : "");
+    if (h16(m + 46) > 1600) out += " DATALEN ABOVE 1600";
 }
 
 void wids_list(const uint8_t* m, size_t len, std::string& out) {
@@ -203,6 +213,16 @@ void radius_head(const uint8_t* m, size_t len, std::string& out) {
     if (len < 56) return;
     out += " radius code " + std::to_string(m[52]) + " id " + std::to_string(m[53]) + " length " +
            std::to_string(be16(m + 54));
+    if (len >= 3056 && h32(m + 3052) > 3000) out += " RADIUS LENGTH ABOVE 3000";
+}
+
+// The two radio entries of the TSPEC status: seven counters each.
+void tspec_radios(const uint8_t* m, size_t len, std::string& out) {
+    if (len < 88) return;
+    for (int r = 0; r < 2; ++r) {
+        out += " radio" + std::to_string(r);
+        for (int i = 0; i < 7; ++i) out += (i ? "/" : " ") + std::to_string(h32(m + 32 + 28 * r + 4 * i));
+    }
 }
 
 void vlan_list(const uint8_t* m, size_t len, std::string& out) {
@@ -283,7 +303,7 @@ const record kTspecRecords[] = {
     {4, "tspec_msg_s", 120, kTspec},
     {6, "tspec_direct_msg_s", 3, kTspecDirect},
     {35, "tspec_msg_s", 120, kTspec},
-    {40, "tspec_status_msg_s", 984, kTspecStatus},
+    {40, "tspec_status_msg_s", 984, kTspecStatus, tspec_radios},
 };
 
 // ---- mapqosd: switch-message framing ------------------------------------------------
@@ -366,11 +386,7 @@ std::string decode_mapqosd(const uint8_t* msg, size_t len) {
     return out + fields(r, msg, len);
 }
 
-}  // namespace
-
-std::string twin_local_decode(standin_kind peer, bool from_peer, const uint8_t* msg, size_t len) {
-    if (msg == nullptr || len == 0) return "empty datagram";
-    if (peer == standin_kind::mapqosd) return decode_mapqosd(msg, len);
+const record* record_of(standin_kind peer, const uint8_t* msg) {
     const std::span<const record> table =
         peer == standin_kind::tspec ? std::span<const record>(kTspecRecords)
                                     : std::span<const record>(kHostapd);
@@ -378,6 +394,26 @@ std::string twin_local_decode(standin_kind peer, bool from_peer, const uint8_t* 
     for (const auto& row : table) {
         if (row.type == msg[0]) r = &row;
     }
+    return r;
+}
+
+}  // namespace
+
+std::string twin_local_field(standin_kind peer, const uint8_t* msg, size_t len,
+                             const std::string& label) {
+    if (msg == nullptr || len == 0 || peer == standin_kind::mapqosd) return "";
+    const record* r = record_of(peer, msg);
+    if (r == nullptr) return "";
+    for (const lf& f : r->fields) {
+        if (label == f.label && size_t{f.off} + f.width <= len) return value_str(f.kind, msg + f.off, f.width);
+    }
+    return "";
+}
+
+std::string twin_local_decode(standin_kind peer, bool from_peer, const uint8_t* msg, size_t len) {
+    if (msg == nullptr || len == 0) return "empty datagram";
+    if (peer == standin_kind::mapqosd) return decode_mapqosd(msg, len);
+    const record* r = record_of(peer, msg);
     if (r == nullptr) return unknown(("type " + std::to_string(msg[0]) + " unknown record").c_str(), msg, len);
     if (from_peer && peer == standin_kind::hostapd && (msg[0] == 6 || msg[0] == 7)) {
         // hostapd's own report: a switch message after the type byte.
@@ -452,7 +488,241 @@ std::vector<uint8_t> twin_msg_authen_fail(const uint8_t vap[6], const uint8_t cl
     return m;
 }
 
+// ---- roaming events and the TSPEC application ------------------------------------------
+
+namespace {
+
+void put16(std::vector<uint8_t>& m, size_t off, uint16_t v) { memcpy(m.data() + off, &v, 2); }
+void put32(std::vector<uint8_t>& m, size_t off, uint32_t v) { memcpy(m.data() + off, &v, 4); }
+
+}  // namespace
+
+std::vector<uint8_t> twin_msg_client_auth(const twin_client_auth& a) {
+    std::vector<uint8_t> m(308, 0);
+    m[0] = 14;
+    memcpy(&m[1], a.vap, 6);
+    memcpy(&m[7], a.client, 6);
+    m[13] = a.radio;
+    put_text(m, 14, a.ssid, 32);
+    put_text(m, 46, a.user, 32);
+    put16(m, 78, a.vlan);
+    m[80] = a.vap_index;
+    put16(m, 82, a.tx_rate);
+    m[84] = a.channel;
+    m[85] = a.dot11n;
+    m[86] = a.stbc;
+    put32(m, 88, a.flags);
+    memcpy(&m[92], a.pmk, 32);
+    put32(m, 124, a.reauth);
+    m[128] = a.home_flag;
+    memcpy(&m[129], a.home_mac, 6);
+    put32(m, 147, a.home_ip);
+    for (int d = 0; d < 2; ++d) {
+        m[152 + 8 * d] = a.bw_flag[d];
+        put32(m, 156 + 8 * d, a.bw_rate[d]);
+        m[168 + 33 * d] = a.acl_type[d];
+        put_text(m, 169 + 33 * d, a.acl[d], 32);
+        m[234 + 33 * d] = a.policy_type[d];
+        put_text(m, 235 + 33 * d, a.policy[d], 32);
+    }
+    memcpy(&m[300], a.rrm, 5);
+    return m;
+}
+
+std::vector<uint8_t> twin_msg_pmk(const uint8_t client[6], const std::string& ssid,
+                                  const uint8_t pmk[32]) {
+    std::vector<uint8_t> m(71, 0);
+    m[0] = 12;
+    memcpy(&m[1], client, 6);
+    put_text(m, 7, ssid, 32);
+    memcpy(&m[39], pmk, 32);
+    return m;
+}
+
+std::vector<uint8_t> twin_msg_pre_auth(uint8_t type, const uint8_t client[6],
+                                       const std::string& ssid, const uint8_t bssid[6],
+                                       const std::vector<uint8_t>& data) {
+    const size_t n = data.size() < 1600 ? data.size() : 1600;
+    std::vector<uint8_t> m(48 + n, 0);
+    m[0] = type;
+    memcpy(&m[1], client, 6);
+    put_text(m, 7, ssid, 32);
+    memcpy(&m[39], bssid, 6);
+    put16(m, 46, static_cast<uint16_t>(n));
+    if (n) memcpy(&m[48], data.data(), n);
+    return m;
+}
+
+std::vector<uint8_t> twin_msg_preauth_notify(const uint8_t ap[6], const uint8_t vap[6],
+                                             const uint8_t client[6], uint8_t radio,
+                                             const std::string& ssid, const std::string& user,
+                                             uint8_t status) {
+    std::vector<uint8_t> m(85, 0);
+    m[0] = 24;
+    memcpy(&m[1], ap, 6);
+    memcpy(&m[7], vap, 6);
+    memcpy(&m[13], client, 6);
+    m[19] = radio;
+    put_text(m, 20, ssid, 32);
+    put_text(m, 52, user, 32);
+    m[84] = status;
+    return m;
+}
+
+std::vector<uint8_t> twin_msg_radius(const uint8_t ap[6], const uint8_t vap[6],
+                                     const uint8_t client[6], uint8_t radio,
+                                     const std::string& ssid, const std::vector<uint8_t>& packet) {
+    const size_t n = packet.size() < 3000 ? packet.size() : 3000;
+    std::vector<uint8_t> m(3056, 0);
+    m[0] = 25;
+    memcpy(&m[1], ap, 6);
+    memcpy(&m[7], vap, 6);
+    memcpy(&m[13], client, 6);
+    m[19] = radio;
+    put_text(m, 20, ssid, 32);
+    if (n) memcpy(&m[52], packet.data(), n);
+    put32(m, 3052, static_cast<uint32_t>(n));
+    return m;
+}
+
+std::vector<uint8_t> twin_msg_chan_load_rep(const uint8_t ap[6], const uint8_t client[6],
+                                            uint8_t channel, uint16_t duration, uint8_t mode,
+                                            uint8_t load) {
+    std::vector<uint8_t> m(18, 0);
+    m[0] = 39;
+    memcpy(&m[1], ap, 6);
+    memcpy(&m[7], client, 6);
+    m[13] = channel;
+    put16(m, 14, duration);
+    m[16] = mode;
+    m[17] = load;
+    return m;
+}
+
+std::vector<uint8_t> twin_msg_tspec(const twin_tspec& t) {
+    std::vector<uint8_t> m(120, 0);
+    m[0] = 35;
+    m[1] = t.cmd;
+    memcpy(&m[2], t.ap, 6);
+    memcpy(&m[8], t.vap, 6);
+    memcpy(&m[14], t.client, 6);
+    m[20] = t.radio;
+    put_text(m, 21, t.ssid, 32);
+    m[53] = t.ac;
+    m[56] = t.rsvd1;
+    memcpy(&m[57], t.ts_info, 3);
+    put16(m, 60, t.nom_msdu);
+    put16(m, 62, t.max_msdu);
+    for (int i = 0; i < 11; ++i) put32(m, 64 + 4 * static_cast<size_t>(i), t.f[i]);
+    put16(m, 108, t.surplus_bw);
+    put16(m, 110, t.medium_time);
+    put32(m, 112, t.wlan_util);
+    put16(m, 116, t.prev_medium_time);
+    m[118] = t.prev_ac;
+    m[119] = t.admitted;
+    return m;
+}
+
+std::vector<uint8_t> twin_msg_tspec_status(uint8_t cmd, uint8_t ac) {
+    std::vector<uint8_t> m(984, 0);
+    m[0] = 40;
+    m[1] = cmd;
+    m[2] = ac;
+    for (size_t off = 4; off < 984; off += 4) put32(m, off, 1000u * ac + static_cast<uint32_t>(off / 4));
+    return m;
+}
+
+void twin_client_pmk(const uint8_t client[6], uint8_t pmk[32]) {
+    for (int i = 0; i < 32; ++i) pmk[i] = static_cast<uint8_t>(client[5] + i);
+}
+
+std::vector<uint8_t> twin_pattern(size_t n, uint8_t first) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(first + i);
+    return v;
+}
+
+std::vector<uint8_t> twin_radius_packet(size_t n, uint8_t code, uint8_t id) {
+    std::vector<uint8_t> p = twin_pattern(n, 0x40);
+    if (n >= 4) {
+        p[0] = code;
+        p[1] = id;
+        p[2] = static_cast<uint8_t>(n >> 8);
+        p[3] = static_cast<uint8_t>(n);
+    }
+    return p;
+}
+
 // ---- the client command of apsim ------------------------------------------------------
+
+std::vector<uint8_t> twin_client_event(const twin_client_cmd& c, const uint8_t vap_mac[6],
+                                       const uint8_t ap_mac[6]) {
+    const int r = twin_vap_radio(c.vap);
+    const auto radio = static_cast<uint8_t>(r < 0 ? 0 : r);
+    const uint8_t channel = c.channel ? c.channel : radio == 0 ? 36 : 6;
+    if (c.action == "auth") {
+        twin_client_auth a;
+        memcpy(a.vap, vap_mac, 6);
+        memcpy(a.client, c.mac, 6);
+        a.radio = radio;
+        a.vap_index = static_cast<uint8_t>(twin_vap_index(c.vap) < 0 ? 0 : twin_vap_index(c.vap));
+        a.ssid = c.ssid;
+        a.user = c.user;
+        a.vlan = c.vlan;
+        a.channel = channel;
+        if (c.rrm) {
+            a.flags |= 0x80;
+            const uint8_t rrm[5] = {0x02, 0x02, 0x00, 0x40, 0x01};
+            memcpy(a.rrm, rrm, 5);
+        }
+        twin_client_pmk(c.mac, a.pmk);
+        memcpy(a.home_mac, ap_mac, 6);
+        a.home_ip = 0x7F000001;
+        for (int d = 0; d < 2 && c.bw; ++d) {
+            a.bw_flag[d] = 1;
+            a.bw_rate[d] = c.bw;
+        }
+        return twin_msg_client_auth(a);
+    }
+    if (c.action == "pmk") {
+        uint8_t pmk[32];
+        twin_client_pmk(c.mac, pmk);
+        return twin_msg_pmk(c.mac, c.ssid, pmk);
+    }
+    if (c.action == "preauth" || c.action == "preauth-ans") {
+        return twin_msg_pre_auth(c.action == "preauth" ? 10 : 13, c.mac, c.ssid, vap_mac,
+                                 twin_pattern(c.bytes, 0x40));
+    }
+    if (c.action == "preauth-notify") {
+        return twin_msg_preauth_notify(ap_mac, vap_mac, c.mac, radio, c.ssid, c.user, c.status);
+    }
+    if (c.action == "radius") {
+        return twin_msg_radius(ap_mac, vap_mac, c.mac, radio, c.ssid,
+                               twin_radius_packet(c.bytes, 1, c.mac[5]));
+    }
+    if (c.action == "chanload") return twin_msg_chan_load_rep(ap_mac, c.mac, c.channel, 50, 0, c.load);
+    if (c.action == "assoc") return twin_msg_assoc_req(ap_mac, vap_mac, c.mac, radio, c.ssid);
+    if (c.action == "disassoc") return twin_msg_disassoc_req(vap_mac, c.mac, radio);
+    if (c.action == "authfail") return twin_msg_authen_fail(vap_mac, c.mac, c.ssid, c.status);
+    if (c.action == "probe") return twin_msg_probe_req(vap_mac, c.mac, radio, c.ssid, c.rssi, channel);
+    return {};
+}
+
+std::vector<uint8_t> twin_tspec_event(const twin_client_cmd& c, const uint8_t vap_mac[6],
+                                      const uint8_t ap_mac[6]) {
+    if (c.action == "status") return twin_msg_tspec_status(c.cmd, c.ac);
+    twin_tspec t;
+    t.cmd = c.cmd;
+    memcpy(t.ap, ap_mac, 6);
+    memcpy(t.vap, vap_mac, 6);
+    memcpy(t.client, c.mac, 6);
+    const int r = twin_vap_radio(c.vap);
+    t.radio = static_cast<uint8_t>(r < 0 ? 0 : r);
+    t.ssid = c.ssid;
+    t.ac = c.ac;
+    return twin_msg_tspec(t);
+}
+
 
 int twin_vap_radio(const std::string& n) {
     if (n.size() < 5 || n.compare(0, 4, "wlan") != 0 || (n[4] != '0' && n[4] != '1')) return -1;
@@ -466,64 +736,108 @@ int twin_vap_radio(const std::string& n) {
     return v >= 1 && v <= 15 ? n[4] - '0' : -1;
 }
 
-int twin_client_cmd_parse(const std::vector<std::string>& args, twin_client_cmd& out,
-                          std::string& error) {
-    // Per action: the options it takes, and which of them it needs.
-    struct shape {
-        const char* action;
-        const char* takes;  // option letters: v vap, s ssid, t status, r rssi, c channel
-        const char* needs;
-    };
-    static constexpr shape kShapes[] = {
-        {"add", "v", "v"},          {"remove", "", ""},   {"assoc", "vs", "v"},
-        {"disassoc", "v", ""},      {"authfail", "vst", "vt"}, {"probe", "vsrc", "v"},
-    };
-    static constexpr struct {
-        char letter;
-        const char* name;
-    } kOptions[] = {{'v', "--vap"}, {'s', "--ssid"}, {'t', "--status"}, {'r', "--rssi"},
-                    {'c', "--channel"}};
-    if (args.size() < 2) {
-        error = "a client command needs an action and a MAC address";
-        return -1;
-    }
+int twin_vap_index(const std::string& n) {
+    if (twin_vap_radio(n) < 0) return -1;
+    return n.size() == 5 ? 0 : atoi(n.c_str() + 8);
+}
+
+namespace {
+
+// Per action: the options it takes, and which of them it needs.
+struct shape {
+    const char* group;  // "client" or "tspec"
+    const char* action;
+    bool mac;           // a MAC address follows the action
+    const char* takes;  // option letters (kOptions)
+    const char* needs;
+};
+constexpr shape kShapes[] = {
+    {"client", "add", true, "v", "v"},
+    {"client", "remove", true, "", ""},
+    {"client", "assoc", true, "vs", "v"},
+    {"client", "disassoc", true, "v", ""},
+    {"client", "authfail", true, "vst", "vt"},
+    {"client", "probe", true, "vsrc", "v"},
+    {"client", "auth", true, "vsulRwc", "v"},
+    {"client", "pmk", true, "vs", "v"},
+    {"client", "preauth", true, "vsb", "vb"},
+    {"client", "preauth-ans", true, "vsb", "vb"},
+    {"client", "preauth-notify", true, "vstu", "vt"},
+    {"client", "radius", true, "vsb", "vb"},
+    {"client", "chanload", true, "cL", "cL"},
+    {"tspec", "request", true, "vsam", "v"},
+    {"tspec", "status", false, "am", ""},
+};
+
+struct option {
+    char letter;
+    const char* name;
+    unsigned long max;  // numbers: the largest value; 0: a text value
+    bool flag;          // takes no value
+};
+constexpr option kOptions[] = {
+    {'v', "--vap", 0, false},    {'s', "--ssid", 0, false},    {'t', "--status", 255, false},
+    {'r', "--rssi", 255, false}, {'c', "--channel", 255, false}, {'u', "--user", 0, false},
+    {'l', "--vlan", 4095, false}, {'R', "--rrm", 0, true},     {'b', "--bytes", 3000, false},
+    {'w', "--bw", 0xFFFFFFFFul, false}, {'L', "--load", 255, false}, {'a', "--ac", 255, false},
+    {'m', "--cmd", 255, false},
+};
+
+int cmd_parse(const char* group, const std::vector<std::string>& args, twin_client_cmd& out,
+              std::string& error) {
     const shape* sh = nullptr;
     for (const auto& s : kShapes) {
-        if (args[0] == s.action) sh = &s;
+        if (!args.empty() && args[0] == s.action && strcmp(group, s.group) == 0) sh = &s;
     }
     if (sh == nullptr) {
-        error = "unknown client action \"" + args[0] + "\"";
+        error = args.empty() ? std::string("a ") + group + " command needs an action"
+                             : "unknown " + std::string(group) + " action \"" + args[0] + "\"";
         return -1;
     }
     twin_client_cmd c;
     c.action = args[0];
-    c.mac_text = args[1];
-    const std::string& t = args[1];
-    bool mac_ok = t.size() == 17;
-    for (size_t i = 0; mac_ok && i < 17; ++i) {
-        mac_ok = i % 3 == 2 ? t[i] == ':' : isxdigit(static_cast<unsigned char>(t[i])) != 0;
-    }
-    if (!mac_ok) {
-        error = "not a MAC address: " + t;
-        return -1;
-    }
-    for (int i = 0; i < 6; ++i) c.mac[i] = static_cast<uint8_t>(strtoul(t.substr(3 * i, 2).c_str(), nullptr, 16));
-    std::string seen;
-    for (size_t i = 2; i < args.size(); i += 2) {
-        char letter = 0;
-        for (const auto& o : kOptions) {
-            if (args[i] == o.name) letter = o.letter;
-        }
-        if (letter == 0 || strchr(sh->takes, letter) == nullptr) {
-            error = "\"" + args[i] + "\" is not an option of client " + c.action;
+    size_t i = 1;
+    if (sh->mac) {
+        if (args.size() < 2) {
+            error = std::string("a ") + group + " command needs an action and a MAC address";
             return -1;
+        }
+        c.mac_text = args[1];
+        const std::string& t = args[1];
+        bool mac_ok = t.size() == 17;
+        for (size_t k = 0; mac_ok && k < 17; ++k) {
+            mac_ok = k % 3 == 2 ? t[k] == ':' : isxdigit(static_cast<unsigned char>(t[k])) != 0;
+        }
+        if (!mac_ok) {
+            error = "not a MAC address: " + t;
+            return -1;
+        }
+        for (int k = 0; k < 6; ++k) {
+            c.mac[k] = static_cast<uint8_t>(strtoul(t.substr(3 * k, 2).c_str(), nullptr, 16));
+        }
+        i = 2;
+    }
+    std::string seen;
+    for (; i < args.size(); ++i) {
+        const option* o = nullptr;
+        for (const auto& x : kOptions) {
+            if (args[i] == x.name) o = &x;
+        }
+        if (o == nullptr || strchr(sh->takes, o->letter) == nullptr) {
+            error = "\"" + args[i] + "\" is not an option of " + group + " " + c.action;
+            return -1;
+        }
+        seen += o->letter;
+        if (o->flag) {
+            c.rrm = true;
+            continue;
         }
         if (i + 1 >= args.size()) {
             error = args[i] + " needs a value";
             return -1;
         }
-        const std::string& v = args[i + 1];
-        seen += letter;
+        const std::string& v = args[++i];
+        const char letter = o->letter;
         if (letter == 'v') {
             if (twin_vap_radio(v) < 0) {
                 error = "not a VAP interface (wlan0, wlan1vap3, ...): " + v;
@@ -533,26 +847,52 @@ int twin_client_cmd_parse(const std::vector<std::string>& args, twin_client_cmd&
         } else if (letter == 's') {
             c.ssid = v;
             c.ssid_given = true;
+        } else if (letter == 'u') {
+            c.user = v;
         } else {
+            // --bytes of a pre-authentication: the record holds 1600.
+            const unsigned long max = letter == 'b' && c.action != "radius" ? 1600 : o->max;
             char* end = nullptr;
             errno = 0;
             unsigned long n = strtoul(v.c_str(), &end, 0);
             if (v.empty() || !isdigit(static_cast<unsigned char>(v[0])) || *end != '\0' ||
-                errno != 0 || n > 255) {
-                error = std::string(args[i]) + " takes a number from 0 to 255: " + v;
+                errno != 0 || n > max) {
+                error = std::string(args[i - 1]) + " takes a number from 0 to " + std::to_string(max) + ": " + v;
                 return -1;
             }
-            (letter == 't' ? c.status : letter == 'r' ? c.rssi : c.channel) = static_cast<uint8_t>(n);
+            switch (letter) {
+                case 't': c.status = static_cast<uint8_t>(n); break;
+                case 'r': c.rssi = static_cast<uint8_t>(n); break;
+                case 'c': c.channel = static_cast<uint8_t>(n); break;
+                case 'l': c.vlan = static_cast<uint16_t>(n); break;
+                case 'b': c.bytes = static_cast<uint16_t>(n); break;
+                case 'w': c.bw = static_cast<uint32_t>(n); break;
+                case 'L': c.load = static_cast<uint8_t>(n); break;
+                case 'a': c.ac = static_cast<uint8_t>(n); break;
+                default: c.cmd = static_cast<uint8_t>(n); break;
+            }
         }
     }
     for (const char* n = sh->needs; *n; ++n) {
         if (seen.find(*n) == std::string::npos) {
             for (const auto& o : kOptions) {
-                if (o.letter == *n) error = "client " + c.action + " needs " + o.name;
+                if (o.letter == *n) error = std::string(group) + " " + c.action + " needs " + o.name;
             }
             return -1;
         }
     }
     out = c;
     return 0;
+}
+
+}  // namespace
+
+int twin_client_cmd_parse(const std::vector<std::string>& args, twin_client_cmd& out,
+                          std::string& error) {
+    return cmd_parse("client", args, out, error);
+}
+
+int twin_tspec_cmd_parse(const std::vector<std::string>& args, twin_client_cmd& out,
+                         std::string& error) {
+    return cmd_parse("tspec", args, out, error);
 }

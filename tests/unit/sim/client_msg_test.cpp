@@ -256,7 +256,7 @@ TEST(SwsimClientMsg, ScenarioStepsAreCheckedWhenRead) {
         }
     }
     // The scenarios that come with swsim read as they are.
-    for (const char* f : {"demo.txt", "configure.txt", "clients.txt"}) {
+    for (const char* f : {"demo.txt", "configure.txt", "clients.txt", "roaming.txt"}) {
         swsim_scenario sc;
         std::string error;
         EXPECT_EQ(swsim_scenario_load(std::string(MAPD_SWSIM_SCENARIOS) + "/" + f, sc, error), 0) << error;

@@ -64,6 +64,76 @@ TEST(TwinLocalMsg, HostapdEventsSitAtTheirOffsets) {
     for (const auto& r : rows) EXPECT_EQ(r.got, r.want) << r.name;
 }
 
+// The roaming events of the command line, each at its offsets (the client's
+// PMK: byte i is its MAC's last byte plus i).
+TEST(TwinLocalMsg, RoamingEventsSitAtTheirOffsets) {
+    auto event = [](std::vector<std::string> args, bool tspec = false) {
+        twin_client_cmd c;
+        std::string error;
+        args.insert(args.begin() + 1, "02:00:00:00:00:07");
+        EXPECT_EQ((tspec ? twin_tspec_cmd_parse : twin_client_cmd_parse)(args, c, error), 0) << error;
+        if (!c.ssid_given) c.ssid = "corp";
+        return tspec ? twin_tspec_event(c, kVap, kAp) : twin_client_event(c, kVap, kAp);
+    };
+    bytes pmk;
+    for (int i = 0; i < 32; ++i) pmk.push_back(static_cast<uint8_t>(7 + i));
+    twin_client_auth qos;
+    qos.acl_type[1] = 3;
+    qos.acl[1] = "acl-up";
+    qos.policy_type[0] = 8;
+    qos.policy[0] = std::string(33, 'p');
+    struct row {
+        const char* name;
+        bytes got, want;
+    } rows[] = {
+        {"authentication", event({"auth", "--vap", "wlan1vap2", "--user", "alice", "--vlan", "20", "--rrm", "--bw", "64000"}),
+         rec(308, {{0, {14}}, {1, vap}, {7, cl}, {13, {1}}, {14, text("corp")}, {46, text("alice")}, {78, h16(20)},
+                   {80, {2}}, {82, h16(540)}, {84, {6}}, {85, {1, 1}}, {88, h32(0x84)}, {92, pmk}, {124, h32(3600)},
+                   {128, {1}}, {129, ap}, {147, h32(0x7F000001)}, {152, {1}}, {156, h32(64000)}, {160, {1}},
+                   {164, h32(64000)}, {300, {2, 2, 0, 0x40, 1}}})},
+        {"authentication, no VLAN, RRM or bandwidth", event({"auth", "--vap", "wlan0", "--channel", "40"}),
+         rec(308, {{0, {14}}, {1, vap}, {7, cl}, {14, text("corp")}, {82, h16(540)}, {84, {40}}, {85, {1, 1}},
+                   {88, h32(0x4)}, {92, pmk}, {124, h32(3600)}, {128, {1}}, {129, ap}, {147, h32(0x7F000001)}})},
+        {"authentication, QoS names", twin_msg_client_auth(qos),
+         rec(308, {{0, {14}}, {82, h16(540)}, {85, {1, 1}}, {88, h32(4)}, {124, h32(3600)}, {128, {1}}, {201, {3}},
+                   {202, text("acl-up")}, {234, {8}}, {235, text(std::string(32, 'p'))}})},
+        {"PMK", event({"pmk", "--vap", "wlan0", "--ssid", "guest"}),
+         rec(71, {{0, {12}}, {1, cl}, {7, text("guest")}, {39, pmk}})},
+        {"pre-authentication", event({"preauth", "--vap", "wlan0", "--bytes", "3"}),
+         rec(51, {{0, {10}}, {1, cl}, {7, text("corp")}, {39, vap}, {46, h16(3)}, {48, {0x40, 0x41, 0x42}}})},
+        {"pre-authentication answer, no data", event({"preauth-ans", "--vap", "wlan0", "--bytes", "0"}),
+         rec(48, {{0, {13}}, {1, cl}, {7, text("corp")}, {39, vap}})},
+        {"pre-authentication cut to 1600", twin_msg_pre_auth(10, kCl, "", kVap, bytes(1700, 0xab)),
+         rec(1648, {{0, {10}}, {1, cl}, {39, vap}, {46, h16(1600)}, {48, bytes(1600, 0xab)}})},
+        {"pre-authentication result", event({"preauth-notify", "--vap", "wlan1", "--status", "1", "--user", "bob"}),
+         rec(85, {{0, {24}}, {1, ap}, {7, vap}, {13, cl}, {19, {1}}, {20, text("corp")}, {52, text("bob")}, {84, {1}}})},
+        {"RADIUS", event({"radius", "--vap", "wlan0", "--bytes", "6"}),
+         rec(3056, {{0, {25}}, {1, ap}, {7, vap}, {13, cl}, {20, text("corp")}, {52, {1, 7, 0, 6, 0x44, 0x45}},
+                    {3052, h32(6)}})},
+        {"RADIUS cut to 3000", twin_msg_radius(kAp, kVap, kCl, 0, "", bytes(3001, 1)),
+         rec(3056, {{0, {25}}, {1, ap}, {7, vap}, {13, cl}, {52, bytes(3000, 1)}, {3052, h32(3000)}})},
+        {"channel load", event({"chanload", "--channel", "36", "--load", "30"}),
+         rec(18, {{0, {39}}, {1, ap}, {7, cl}, {13, {36}}, {14, h16(50)}, {17, {30}}})},
+        {"TSPEC deletion", event({"request", "--vap", "wlan1vap1", "--ac", "2", "--cmd", "3"}, true),
+         rec(120, {{0, {35}}, {1, {3}}, {2, ap}, {8, vap}, {14, cl}, {20, {1}}, {21, text("corp")}, {53, {2}},
+                   {57, {0x61, 0x34, 1}}, {60, h16(208)}, {62, h16(240)}, {64, h32(10000)}, {68, h32(20000)},
+                   {72, h32(3000000)}, {76, h32(4000000)}, {80, h32(5)}, {84, h32(64000)}, {88, h32(80000)},
+                   {92, h32(96000)}, {96, h32(1500)}, {100, h32(50000)}, {104, h32(6000000)}, {108, h16(8192)},
+                   {110, h16(31)}, {112, h32(40)}, {116, h16(12)}, {118, {2}}})},
+    };
+    for (const auto& r : rows) EXPECT_EQ(r.got, r.want) << r.name;
+    twin_client_cmd c;
+    std::string error;
+    ASSERT_EQ(twin_tspec_cmd_parse({"status", "--ac", "2"}, c, error), 0) << error;
+    const bytes st = twin_tspec_event(c, kVap, kAp);
+    ASSERT_EQ(st.size(), 984u);
+    EXPECT_EQ(bytes(st.begin(), st.begin() + 4), (bytes{40, 1, 2, 0}));
+    for (size_t off : {4u, 88u, 980u}) {
+        EXPECT_EQ(bytes(st.begin() + static_cast<long>(off), st.begin() + static_cast<long>(off) + 4),
+                  h32(static_cast<uint32_t>(2000 + off / 4))) << off;
+    }
+}
+
 TEST(TwinLocalMsg, EveryRecordIsReadFieldByField) {
     using k = standin_kind;
     const bytes pmk(32, 0xaa);
@@ -77,6 +147,8 @@ TEST(TwinLocalMsg, EveryRecordIsReadFieldByField) {
         AP + " " + VAP + " " + CL + " radio 1 ssid \"corp\" status 0x20 pmk " + std::string(64, 'a') +
         " reauth 3600 age 5 vlan 100 home-ap 0 home-mac 0e:0e:0e:0e:0e:0e home-ip 127.0.0.3 bw down "
         "1/500 up 0/0 acl down 2:\"acl-in\" up 0:\"\" policy down 8:\"pol\" up 0:\"\"";
+    bytes status = rec(984, {{0, {40, 1, 3}}});
+    for (uint32_t w = 1; w < 246; ++w) memcpy(&status[4 * w], h32(3000 + w).data(), 4);
     const bytes qos_vap = wr().be16(304).be16(138).u8(1).u8(3).u8(2).text("acl-a", 32).u8(0).text("", 32)
                               .u8(8).text("pol", 32).u8(0).text("", 32).b;
     struct row {
@@ -124,6 +196,20 @@ TEST(TwinLocalMsg, EveryRecordIsReadFieldByField) {
         {k::hostapd, rec(8, {{0, {8}}, {1, {17}}, {2, vap}}),
          {"power_change_info_cmdmsg_s (8 bytes): power 17 radio-mac 00:1a:2b:3c:4d:51"}},
         {k::hostapd, {99, 1}, {"type 99 unknown record (2 bytes): 6301"}},
+        {k::hostapd, rec(308, {{0, {14}}, {1, vap}, {7, cl}, {13, {1}}, {14, text("corp")}, {46, text("bob")},
+                               {78, h16(20)}, {80, {2}}, {82, h16(540)}, {84, {6}}, {85, {1, 1}}, {88, h32(0x84)},
+                               {92, pmk}, {124, h32(3600)}, {128, {1}}, {129, ap}, {147, h32(0x7F000001)},
+                               {152, bw}, {168, acls}, {234, pols}, {300, {2, 2, 0, 0x40, 1}}}),
+         {"mclient_auth_msg_s (308 bytes): " + VAP + " " + CL + " radio 1 ssid \"corp\" user \"bob\" vlan 20 "
+          "vap-index 2 tx-rate 540 channel 6 11n 1 stbc 1 flags 0x84 pmk " + std::string(64, 'a') +
+          " reauth 3600 home-ap 1 home-mac 00:1a:2b:3c:4d:50 home-ip 127.0.0.1 bw down 1/500 up 0/0 acl down "
+          "2:\"acl-in\" up 0:\"\" policy down 8:\"pol\" up 0:\"\" rrm 0202004001"}},
+        {k::hostapd, rec(1649, {{0, {10}}, {46, h16(1601)}}), {"datalen 1601 data 00", "... DATALEN ABOVE 1600"}},
+        {k::hostapd, rec(3056, {{0, {25}}, {3052, h32(3001)}}), {"radius-length 3001 ", " RADIUS LENGTH ABOVE 3000"}},
+        {k::tspec, status,
+         {"tspec_status_msg_s (984 bytes): cmd 1 ac 3 active-ts 3001 ts-clients 3002 roam-ts-clients 3003 "
+          "accepted 3004 rejected 3005 roam-accepted 3006 roam-rejected 3007 radio0 "
+          "3008/3009/3010/3011/3012/3013/3014 radio1 3015/3016/3017/3018/3019/3020/3021"}},
         {k::tspec, rec(120, {{0, {4}}, {1, {2}}, {2, ap}, {14, cl}, {53, {3}}, {57, {1, 2, 3}}, {60, h16(200)},
                              {84, h32(64000)}, {110, h16(31)}, {119, {1}}}),
          {"tspec_msg_s (120 bytes): cmd 2 " + AP, CL + " radio 0", "ac 3 rsvd1 0 ts-info 010203 nom-msdu 200",
@@ -148,6 +234,14 @@ TEST(TwinLocalMsg, EveryRecordIsReadFieldByField) {
             for (const auto& p : r.parts) EXPECT_TRUE(contains(line, p)) << p << "\n  in: " << line;
         }
     }
+    // One field by its label, as the line shows it.
+    const bytes pmk_rec = rec(71, {{0, {12}}, {1, cl}, {39, pmk}});
+    EXPECT_EQ(twin_local_field(k::hostapd, pmk_rec.data(), pmk_rec.size(), "pmk"), std::string(64, 'a'));
+    EXPECT_EQ(twin_local_field(k::hostapd, pmk_rec.data(), pmk_rec.size(), "client"), "02:00:00:00:00:07");
+    EXPECT_EQ(twin_local_field(k::hostapd, pmk_rec.data(), 70, "pmk"), "");
+    EXPECT_EQ(twin_local_field(k::hostapd, pmk_rec.data(), pmk_rec.size(), "admitted"), "");
+    const bytes tspec_reply = rec(120, {{0, {4}}, {119, {1}}});
+    EXPECT_EQ(twin_local_field(k::tspec, tspec_reply.data(), tspec_reply.size(), "admitted"), "1");
     // hostapd's own RF-scan report carries a switch message.
     const bytes report = {6, 0x00, 0x0a, 0x00, 0x04};
     EXPECT_EQ(twin_local_decode(standin_kind::hostapd, true, report.data(), report.size()),
@@ -209,6 +303,56 @@ TEST(TwinLocalMsg, ClientCommandLineAndPeerNames) {
         EXPECT_EQ(ext[1], r.mapqosd) << r.list;
         EXPECT_EQ(ext[2], r.tspec) << r.list;
     }
+}
+
+TEST(TwinLocalMsg, RoamingCommandLines) {
+    const std::string m = "02:00:00:00:00:07";
+    struct row {
+        bool tspec;
+        std::vector<std::string> args;
+        int rc;
+        const char* error;
+        std::string user;
+        int vlan;
+        bool rrm;
+        int bytes, ac, cmd;
+    } rows[] = {
+        {false, {"auth", m, "--vap", "wlan0", "--user", "alice", "--vlan", "4095", "--rrm", "--bw", "64000"}, 0, "", "alice", 4095, true, 0, 3, 1},
+        {false, {"auth", m, "--rrm", "--vap", "wlan0"}, 0, "", "", 0, true, 0, 3, 1},
+        {false, {"auth", m, "--vap", "wlan0", "--vlan", "4096"}, -1, "0 to 4095", "", 0, false, 0, 0, 0},
+        {false, {"preauth", m, "--vap", "wlan0", "--bytes", "1600"}, 0, "", "", 0, false, 1600, 3, 1},
+        {false, {"preauth-ans", m, "--vap", "wlan0", "--bytes", "1601"}, -1, "0 to 1600", "", 0, false, 0, 0, 0},
+        {false, {"radius", m, "--vap", "wlan0", "--bytes", "3000"}, 0, "", "", 0, false, 3000, 3, 1},
+        {false, {"radius", m, "--vap", "wlan0", "--bytes", "3001"}, -1, "0 to 3000", "", 0, false, 0, 0, 0},
+        {false, {"radius", m, "--vap", "wlan0"}, -1, "client radius needs --bytes", "", 0, false, 0, 0, 0},
+        {false, {"pmk", m, "--vap", "wlan0", "--rrm"}, -1, "not an option of client pmk", "", 0, false, 0, 0, 0},
+        {false, {"chanload", m, "--channel", "36"}, -1, "needs --load", "", 0, false, 0, 0, 0},
+        {false, {"preauth-notify", m, "--vap", "wlan0", "--status", "1", "--user", "bob"}, 0, "", "bob", 0, false, 0, 3, 1},
+        {false, {"status"}, -1, "unknown client action", "", 0, false, 0, 0, 0},
+        {true, {"request", m, "--vap", "wlan1vap1", "--ac", "2", "--cmd", "3"}, 0, "", "", 0, false, 0, 2, 3},
+        {true, {"request", m}, -1, "tspec request needs --vap", "", 0, false, 0, 0, 0},
+        {true, {"status"}, 0, "", "", 0, false, 0, 3, 1},
+        {true, {"status", "--cmd", "2"}, 0, "", "", 0, false, 0, 3, 2},
+        {true, {"status", m}, -1, "not an option", "", 0, false, 0, 0, 0},
+        {true, {"auth", m, "--vap", "wlan0"}, -1, "unknown tspec action", "", 0, false, 0, 0, 0},
+    };
+    for (const auto& r : rows) {
+        twin_client_cmd c;
+        std::string error;
+        ASSERT_EQ((r.tspec ? twin_tspec_cmd_parse : twin_client_cmd_parse)(r.args, c, error), r.rc)
+            << r.args[0] << " " << error;
+        EXPECT_TRUE(contains(error, r.error)) << error;
+        if (r.rc != 0) continue;
+        EXPECT_EQ(c.user, r.user) << r.args[0];
+        EXPECT_EQ(c.vlan, r.vlan) << r.args[0];
+        EXPECT_EQ(c.rrm, r.rrm) << r.args[0];
+        EXPECT_EQ(c.bytes, r.bytes) << r.args[0];
+        EXPECT_EQ(c.ac, r.ac) << r.args[0];
+        EXPECT_EQ(c.cmd, r.cmd) << r.args[0];
+    }
+    EXPECT_EQ(twin_vap_index("wlan1vap12"), 12);
+    EXPECT_EQ(twin_vap_index("wlan0"), 0);
+    EXPECT_EQ(twin_vap_index("eth0"), -1);
 }
 
 // The twin's VAP interfaces carry the MACs the daemon gives its VAPs (radio

@@ -1,0 +1,324 @@
+#include "swsim/roam_msg.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "switch/switch_msg.hpp"
+#include "switch/switch_comm_util.hpp"
+#include "wire/wire.hpp"
+
+namespace {
+
+// Texts go into their 32-byte fields NUL-padded, cut to the field.
+void ssid_field(const std::string& ssid, uint8_t out[32]) {
+    memset(out, 0, 32);
+    memcpy(out, ssid.data(), ssid.size() < 32 ? ssid.size() : 32);
+}
+
+std::vector<uint8_t> finish(wire_msg& m, std::vector<uint8_t>& buf) {
+    buf.resize(wire_msg_finish(m));
+    return buf;
+}
+
+// The stream's place: AP, VAP and client MAC, radio, SSID, access category.
+void tspec_head(wire_msg& m, const swsim_client_msg& req) {
+    uint8_t ssid[32];
+    ssid_field(req.ssid, ssid);
+    wire_msg_add(m, 0x0021, req.ap_mac, 6);
+    wire_msg_add(m, 0x5001, req.vap_mac, 6);
+    wire_msg_add(m, 0x5002, req.client_mac, 6);
+    wire_msg_add_u8(m, 0x5003, req.radio);
+    wire_msg_add(m, 0x5004, ssid, 32);
+    wire_msg_add_u8(m, 0x5074, req.ac);
+}
+
+void tspec_body(wire_msg& m, const swsim_tspec_body& t) {
+    uint8_t b[56] = {};
+    b[0] = t.rsvd1;
+    memcpy(b + 1, t.ts_info, 3);
+    wire_store_be16(b + 4, t.nom_msdu);
+    wire_store_be16(b + 6, t.max_msdu);
+    for (int i = 0; i < 11; ++i) wire_store_be32(b + 8 + 4 * i, t.f[i]);
+    wire_store_be16(b + 52, t.surplus_bw);
+    wire_store_be16(b + 54, t.medium_time);
+    wire_msg_add(m, 0x5071, b, sizeof b);
+}
+
+bool number(const std::string& t, unsigned long max, unsigned long& v) {
+    if (t.empty() || t[0] == '-' || t[0] == '+') return false;
+    char* end = nullptr;
+    errno = 0;
+    v = strtoul(t.c_str(), &end, 0);
+    return errno == 0 && *end == '\0' && v <= max;
+}
+
+swsim_roam_client& client_of(swsim_roam& r, const uint8_t mac[6]) {
+    for (auto& c : r.clients) {
+        if (memcmp(c.mac, mac, 6) == 0) return c;
+    }
+    r.clients.emplace_back();
+    memcpy(r.clients.back().mac, mac, 6);
+    return r.clients.back();
+}
+
+}  // namespace
+
+std::vector<uint8_t> swsim_msg_pmk(const uint8_t client[6], const std::string& ssid,
+                                   const uint8_t pmk[32], bool with_ssid) {
+    std::vector<uint8_t> buf(96);
+    wire_msg m;
+    wire_msg_begin(m, buf.data(), buf.size(), SWITCH_CLIENT_PMK);
+    uint8_t s[32];
+    ssid_field(ssid, s);
+    wire_msg_add(m, 0xF100, client, 6);
+    if (with_ssid) wire_msg_add(m, 0xF101, s, 32);
+    wire_msg_add(m, 0xF104, pmk, 32);
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_pre_auth(uint16_t type, const uint8_t client[6],
+                                        const std::string& ssid, const uint8_t bssid[6],
+                                        std::span<const uint8_t> data) {
+    std::vector<uint8_t> buf(64 + data.size());
+    wire_msg m;
+    wire_msg_begin(m, buf.data(), buf.size(), type);
+    uint8_t s[32];
+    ssid_field(ssid, s);
+    wire_msg_add(m, 0xF100, client, 6);
+    wire_msg_add(m, 0xF101, s, 32);
+    wire_msg_add(m, 0xF102, bssid, 6);
+    wire_msg_add(m, 0xF103, data.data(), static_cast<uint16_t>(data.size()));
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_radius(const uint8_t ap[6], const uint8_t vap[6],
+                                      const uint8_t client[6], uint8_t radio,
+                                      const std::string& ssid, std::span<const uint8_t> packet) {
+    std::vector<uint8_t> buf(79 + packet.size());
+    wire_msg m;
+    wire_msg_begin(m, buf.data(), buf.size(), MAP_SWITCH_RADIUS_PROXY_CMD);
+    uint8_t s[32];
+    ssid_field(ssid, s);
+    wire_msg_add(m, 0x0021, ap, 6);
+    wire_msg_add(m, 0x5001, vap, 6);
+    wire_msg_add(m, 0x5002, client, 6);
+    wire_msg_add_u8(m, 0x5003, radio);
+    wire_msg_add(m, 0x5004, s, 32);
+    wire_msg_add(m, 0x5020, packet.data(), static_cast<uint16_t>(packet.size()));
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_tspec_reply(const swsim_client_msg& req, bool admitted) {
+    std::vector<uint8_t> buf(160);
+    wire_msg m;
+    wire_msg_begin(m, buf.data(), buf.size(), SWITCH_TSPEC_ADMISSION_REPLY);
+    tspec_head(m, req);
+    tspec_body(m, req.tspec);
+    wire_msg_add_be32(m, 0x005A, req.wlan_util);
+    wire_msg_add_u8(m, 0x5072, admitted ? 1 : 0);
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_tspec_delete(const swsim_client_msg& req) {
+    std::vector<uint8_t> buf(160);
+    wire_msg m;
+    wire_msg_begin(m, buf.data(), buf.size(), SWITCH_TSPEC_DELETION);
+    tspec_head(m, req);
+    tspec_body(m, req.tspec);
+    wire_msg_add_be32(m, 0x005A, 0);
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_pattern(size_t n, uint8_t first) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(first + i);
+    return v;
+}
+
+std::vector<uint8_t> swsim_radius_packet(size_t n, uint8_t code, uint8_t id) {
+    std::vector<uint8_t> p = swsim_pattern(n, 0x80);
+    if (n >= 4) {
+        p[0] = code;
+        p[1] = id;
+        wire_store_be16(p.data() + 2, static_cast<uint16_t>(n));
+    }
+    return p;
+}
+
+int swsim_tspec_mode_parse(const std::string& word, swsim_tspec_mode& mode, std::string& error) {
+    if (word == "admit") mode = swsim_tspec_mode::admit;
+    else if (word == "refuse") mode = swsim_tspec_mode::refuse;
+    else if (word == "none") mode = swsim_tspec_mode::none;
+    else {
+        error = "unknown TSPEC policy \"" + word + "\" (admit, refuse, none)";
+        return -1;
+    }
+    return 0;
+}
+
+const char* swsim_tspec_mode_text(swsim_tspec_mode mode) {
+    switch (mode) {
+        case swsim_tspec_mode::admit: return "admit";
+        case swsim_tspec_mode::refuse: return "refuse";
+        case swsim_tspec_mode::none: break;
+    }
+    return "none";
+}
+
+std::vector<uint8_t> swsim_tspec_answer(swsim_tspec_mode mode, const swsim_client_msg& req) {
+    if (req.type != SWITCH_TSPEC_ADMISSION_REQ || mode == swsim_tspec_mode::none) return {};
+    return swsim_msg_tspec_reply(req, mode == swsim_tspec_mode::admit);
+}
+
+void swsim_roam_note(swsim_roam& r, const swsim_client_msg& m) {
+    const uint16_t t = m.type;
+    const bool pre_auth = t == SWITCH_CLIENT_PRE_AUTH || t == MAP_SWITCH_CLIENT_PRE_AUTH_ANS;
+    const bool tspec = t == SWITCH_TSPEC_ADMISSION_REQ || t == SWITCH_TSPEC_DELETION ||
+                       t == SWITCH_TSPEC_REQ_NO_BODY;
+    const bool placed = t == SWSIM_CLIENT_ASSOC_REQ || t == MAP_SWITCH_CLIENT_AUTH ||
+                        t == SWITCH_CLIENT_PRE_AUTH_NOTIFY || t == MAP_SWITCH_RADIUS_PROXY_CMD || tspec;
+    if (!placed && !pre_auth && t != SWITCH_CLIENT_PMK) return;
+    swsim_roam_client& c = client_of(r, m.client_mac);
+    if (placed) {
+        memcpy(c.vap, m.vap_mac, 6);
+        c.radio = m.radio;
+    }
+    c.ssid = m.ssid;
+    if (t == MAP_SWITCH_CLIENT_AUTH || t == SWITCH_CLIENT_PMK) {
+        memcpy(c.pmk, m.pmk, 32);
+        c.has_pmk = true;
+    }
+    if (pre_auth) {
+        memcpy(c.bssid, m.bssid, 6);
+        c.has_bssid = true;
+    }
+    if (t == MAP_SWITCH_RADIUS_PROXY_CMD && m.data.size() >= 2) c.radius_id = m.data[1];
+    if (tspec) {
+        std::erase_if(c.tspecs, [&](const swsim_client_msg& x) { return x.ac == m.ac; });
+        if (t != SWITCH_TSPEC_DELETION) c.tspecs.push_back(m);
+    }
+}
+
+const swsim_roam_client* swsim_roam_find(const swsim_roam& r, const uint8_t mac[6]) {
+    for (const auto& c : r.clients) {
+        if (memcmp(c.mac, mac, 6) == 0) return &c;
+    }
+    return nullptr;
+}
+
+int swsim_roam_cmd_parse(const std::string& verb, const std::vector<std::string>& a,
+                         swsim_roam_cmd& cmd, std::string& error) {
+    struct shape {
+        const char* verb;
+        uint16_t type;
+        size_t min, max;
+    };
+    static constexpr shape kShapes[] = {
+        {"pmk", SWITCH_CLIENT_PMK, 1, 2},
+        {"preauth", SWITCH_CLIENT_PRE_AUTH, 2, 2},
+        {"preauth-ans", MAP_SWITCH_CLIENT_PRE_AUTH_ANS, 2, 2},
+        {"radius", MAP_SWITCH_RADIUS_PROXY_CMD, 2, 2},
+        {"tspec-delete", SWITCH_TSPEC_DELETION, 1, 2},
+    };
+    const shape* s = nullptr;
+    for (const auto& x : kShapes) {
+        if (verb == x.verb) s = &x;
+    }
+    if (s == nullptr) return 1;
+    if (a.size() < s->min || a.size() > s->max) {
+        error = "wrong number of values for " + verb;
+        return -1;
+    }
+    swsim_roam_cmd c;
+    c.type = s->type;
+    if (!swsim_mac_parse(a[0], c.client)) {
+        error = "bad MAC address for " + verb + ": " + a[0];
+        return -1;
+    }
+    unsigned long v = 0;
+    if (c.type == SWITCH_CLIENT_PMK && a.size() == 2) {
+        c.no_ssid = a[1] == "-";
+        c.ssid_given = !c.no_ssid;
+        c.ssid = c.no_ssid ? "" : a[1];
+    } else if (c.type == SWITCH_TSPEC_DELETION && a.size() == 2) {
+        if (!number(a[1], 255, v)) {
+            error = "bad access category for " + verb + ": " + a[1];
+            return -1;
+        }
+        c.ac = static_cast<int>(v);
+    } else if (a.size() == 2) {
+        if (!number(a[1], 8000, v)) {
+            error = "bad number of bytes for " + verb + " (0 to 8000): " + a[1];
+            return -1;
+        }
+        c.bytes = v;
+    }
+    cmd = c;
+    return 0;
+}
+
+std::vector<uint8_t> swsim_roam_cmd_build(const swsim_roam_cmd& c, const swsim_roam& r,
+                                          const uint8_t own_ap[6], std::string& error) {
+    static const swsim_roam_client kNone{};
+    const swsim_roam_client* known = swsim_roam_find(r, c.client);
+    const swsim_roam_client& k = known ? *known : kNone;
+    switch (c.type) {
+        case SWITCH_CLIENT_PMK: {
+            uint8_t pmk[32];
+            for (int i = 0; i < 32; ++i) pmk[i] = k.has_pmk ? k.pmk[i] : static_cast<uint8_t>(i + 1);
+            return swsim_msg_pmk(c.client, c.ssid_given ? c.ssid : k.ssid, pmk, !c.no_ssid);
+        }
+        case SWITCH_CLIENT_PRE_AUTH:
+        case MAP_SWITCH_CLIENT_PRE_AUTH_ANS:
+            return swsim_msg_pre_auth(c.type, c.client, k.ssid, k.has_bssid ? k.bssid : k.vap,
+                                      swsim_pattern(c.bytes, 0x80));
+        case MAP_SWITCH_RADIUS_PROXY_CMD:
+            return swsim_msg_radius(own_ap, k.vap, c.client, k.radio, k.ssid,
+                                    swsim_radius_packet(c.bytes, 2, k.radius_id));
+        case SWITCH_TSPEC_DELETION: {
+            const swsim_client_msg* req = nullptr;
+            for (const auto& t : k.tspecs) {
+                if (c.ac < 0 || t.ac == c.ac) req = &t;
+            }
+            if (req == nullptr) {
+                error = "no TSPEC request of " + swsim_mac_text(c.client) +
+                        (c.ac < 0 ? "" : " for access category " + std::to_string(c.ac)) + " heard";
+                return {};
+            }
+            return swsim_msg_tspec_delete(*req);
+        }
+        default: break;
+    }
+    error = "not a roaming step";
+    return {};
+}
+
+std::string swsim_radio_report_decode(const std::vector<uint8_t>& msg) {
+    if (msg.size() < 4) return "";
+    const uint16_t type = wire_load_be16(msg.data());
+    if (type != SWITCH_AP_RFSCAN_REPORT && type != SWITCH_AP_SUPPORTED_CHANNELS) return "";
+    std::string out = std::string(map_pkt_type_name(type)) + " (" + std::to_string(type) + "), " +
+                      std::to_string(msg.size()) + " bytes: elements";
+    std::string problems;
+    const uint16_t length = wire_load_be16(msg.data() + 2);
+    if (length != msg.size()) {
+        problems = "length field " + std::to_string(length) + " in " + std::to_string(msg.size()) + " bytes";
+    }
+    wire_reader r = wire_reader_make(msg.data() + 4, msg.size() - 4);
+    wire_elem e;
+    char b[32];
+    while (wire_elem_next(r, e)) {
+        snprintf(b, sizeof b, " 0x%04x(%u)", e.type, e.len);
+        out += b;
+        if (!e.complete) {
+            snprintf(b, sizeof b, "element 0x%04x cut short", e.type);
+            problems += (problems.empty() ? "" : ", ") + std::string(b);
+        }
+    }
+    if (wire_remaining(r) > 0) {
+        problems += (problems.empty() ? "" : ", ") + std::to_string(wire_remaining(r)) + " stray bytes at the end";
+    }
+    return out + (problems.empty() ? "" : "; MALFORMED: " + problems);
+}

@@ -1,0 +1,270 @@
+// The switch simulator's roaming messages: what it builds, byte for byte; the
+// AP's roaming messages and radio reports it reads, field by field, and the
+// faults it names; the answers its steps and TSPEC policy give from what it
+// heard of a client.
+#include "swsim/roam_msg.hpp"
+
+#include <gtest/gtest.h>
+
+#include "support/bytes.hpp"
+#include "swsim/scenario.hpp"
+#include "swsim/swsim.hpp"
+
+using namespace mapd_test;
+
+namespace {
+
+const uint8_t kAp[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
+const uint8_t kCl[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x07};
+const uint8_t kBssid[6] = {0x0e, 0x0e, 0x0e, 0x0e, 0x0e, 0x0e};
+const bytes ap = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
+const bytes vap = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x51};
+const bytes cl = {0x02, 0x00, 0x00, 0x00, 0x00, 0x07};
+const bytes bssid = {0x0e, 0x0e, 0x0e, 0x0e, 0x0e, 0x0e};
+const std::string AP = "ap 00:1a:2b:3c:4d:50", VAP = "vap 00:1a:2b:3c:4d:51",
+                  CL = "client 02:00:00:00:00:07";
+
+bytes head(uint16_t type, uint16_t len) { return wr().be16(type).be16(len).b; }
+bytes f32(const std::string& s) { return wr().text(s, 32).b; }
+bytes count_up(size_t n, uint8_t first) {
+    bytes b;
+    for (size_t i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(first + i));
+    return b;
+}
+// The stream's place in TSPEC messages, and a voice stream's body.
+const bytes place = elem(0x0021, ap) + elem(0x5001, vap) + elem(0x5002, cl) + elem(0x5003, {1}) +
+                    elem(0x5004, f32("corp")) + elem(0x5074, {3});
+const bytes body = wr().u8(0).u8(0x61).u8(0x34).u8(1).be16(208).be16(240).be32(10000).be32(20000)
+                       .be32(3000000).be32(4000000).be32(5).be32(64000).be32(80000).be32(96000)
+                       .be32(1500).be32(50000).be32(6000000).be16(8192).be16(31).b;
+const std::string body_text =
+    "rsvd1 0 ts-info 613401 nom-msdu 208 max-msdu 240 min-srv 10000 max-srv 20000 inactivity "
+    "3000000 suspension 4000000 srv-start 5 min-rate 64000 mean-rate 80000 peak-rate 96000 "
+    "max-burst 1500 delay-bound 50000 min-phy 6000000 surplus-bw 8192 medium-time 31";
+const bytes tspec_req = head(104, 155) + place + elem(0x5071, body) + elem(0x005A, {0, 0, 0, 40}) +
+                        elem(0x5075, {0, 12, 2});
+// A client authentication: effective QoS 0x5059..0x5061, the client's own
+// 0x5062..0x5064, then optionally the RRM capabilities.
+bytes client_auth(uint32_t flags, bool rrm) {
+    const bytes names = bytes{2} + wr().text("acl-a", 31).b + bytes{0} + bytes(31, 0);
+    bytes m = head(39, rrm ? 516 : 507) + elem(0x5001, vap) + elem(0x5002, cl) + elem(0x5003, {1}) +
+              elem(0x500A, f32("alice")) + elem(0x500C, {0, 20}) + elem(0x5004, f32("corp")) +
+              elem(0x500B, {0x02, 0x1c}) + elem(0x5006, {36}) + elem(0x500E, {1}) +
+              elem(0x8079, {0}) + elem(0x5044, wr().be32(flags).b) + elem(0x5055, count_up(32, 0)) +
+              elem(0x5056, wr().be32(3600).b) +
+              elem(0x5042, bytes{1} + ap + bytes(12, 0) + bytes{127, 0, 0, 1}) +
+              elem(0x5059, wr().u8(1).be32(64000).u8(0).be32(96000).b) + elem(0x5060, names) +
+              elem(0x5061, bytes{8} + wr().text("pol", 31).b + bytes(32, 0)) +
+              elem(0x5062, wr().u8(1).be32(100000).u8(0).be32(0).b) + elem(0x5063, names) +
+              elem(0x5064, bytes(64, 0));
+    return rrm ? m + elem(0x5050, {2, 2, 0, 0x40, 1}) : m;
+}
+
+swsim_client_msg parsed(const bytes& m) {
+    swsim_client_msg c;
+    EXPECT_EQ(swsim_client_parse(m, c), 0);
+    EXPECT_EQ(c.problems, "");
+    return c;
+}
+
+TEST(SwsimRoamMsg, SwitchMessagesAreBuiltByteForByte) {
+    const swsim_client_msg req = parsed(tspec_req);
+    swsim_client_msg no_body = req;
+    no_body.type = 107;
+    const bytes pmk = count_up(32, 0x20);
+    const bytes reply_head = head(105, 153) + place + elem(0x5071, body) + elem(0x005A, {0, 0, 0, 40});
+    struct row {
+        const char* name;
+        bytes got, want;
+    } rows[] = {
+        {"PMK", swsim_msg_pmk(kCl, "corp", pmk.data()),
+         head(38, 86) + elem(0xF100, cl) + elem(0xF101, f32("corp")) + elem(0xF104, pmk)},
+        {"PMK without SSID", swsim_msg_pmk(kCl, "corp", pmk.data(), false),
+         head(38, 50) + elem(0xF100, cl) + elem(0xF104, pmk)},
+        {"pre-authentication, 3 bytes", swsim_msg_pre_auth(24, kCl, "corp", kBssid, swsim_pattern(3, 0x80)),
+         head(24, 67) + elem(0xF100, cl) + elem(0xF101, f32("corp")) + elem(0xF102, bssid) +
+             elem(0xF103, {0x80, 0x81, 0x82})},
+        {"pre-authentication answer, no data, SSID of 33", swsim_msg_pre_auth(36, kCl, std::string(33, 'x'), kBssid, {}),
+         head(36, 64) + elem(0xF100, cl) + elem(0xF101, bytes(32, 'x')) + elem(0xF102, bssid) + elem(0xF103, {})},
+        {"RADIUS", swsim_msg_radius(kAp, vap.data(), kCl, 1, "corp", swsim_radius_packet(6, 2, 9)),
+         head(98, 85) + elem(0x0021, ap) + elem(0x5001, vap) + elem(0x5002, cl) + elem(0x5003, {1}) +
+             elem(0x5004, f32("corp")) + elem(0x5020, {2, 9, 0, 6, 0x84, 0x85})},
+        {"RADIUS packet too short for its head", swsim_radius_packet(3, 2, 9), {0x80, 0x81, 0x82}},
+        {"admitted", swsim_tspec_answer(swsim_tspec_mode::admit, req), reply_head + elem(0x5072, {1})},
+        {"refused", swsim_tspec_answer(swsim_tspec_mode::refuse, req), reply_head + elem(0x5072, {0})},
+        {"no policy: no answer", swsim_tspec_answer(swsim_tspec_mode::none, req), {}},
+        {"107 is not answered", swsim_tspec_answer(swsim_tspec_mode::admit, no_body), {}},
+        {"deletion", swsim_msg_tspec_delete(req),
+         head(106, 148) + place + elem(0x5071, body) + elem(0x005A, {0, 0, 0, 0})},
+    };
+    for (const auto& r : rows) EXPECT_EQ(r.got, r.want) << r.name;
+}
+
+TEST(SwsimRoamMsg, ApMessagesAreReadFieldByFieldAndFaultsNamed) {
+    const std::string auth_fields =
+        "MAP_SWITCH_CLIENT_AUTH (39), 516 bytes: " + VAP + " " + CL + " radio 1 user \"alice\" vlan 20 "
+        "ssid \"corp\" tx-rate 540 channel 36 11n 1 stbc 0 flags 0x84 pmk " + std::string("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f") +
+        " reauth 3600 home 1 00:1a:2b:3c:4d:50 127.0.0.1 eff-bw down 1/64000 up 0/96000 eff-acl down "
+        "2:\"acl-a\" up 0:\"\" eff-policy down 8:\"pol\" up 0:\"\" bw down 1/100000 up 0/0 acl down "
+        "2:\"acl-a\" up 0:\"\" policy down 0:\"\" up 0:\"\" rrm 0202004001";
+    const bytes radio_elems = elem(1, {1, 2, 3}) + elem(2, {});
+    struct row {
+        bytes msg;
+        std::vector<std::string> parts;  // one: the whole line; more: pieces of it
+    } rows[] = {
+        {client_auth(0x84, true), {auth_fields}},
+        {client_auth(0x4, false), {"MAP_SWITCH_CLIENT_AUTH (39), 507 bytes: ", "flags 0x4 ", "policy down 0:\"\" up 0:\"\""}},
+        {client_auth(0x84, false), {"507 bytes: ", "; MALFORMED: element 0x5050 missing with client flags 0x84"}},
+        {client_auth(0x4, true), {"516 bytes: ", "; MALFORMED: element 0x5050 present with client flags 0x4"}},
+        {head(38, 86) + elem(0xF100, cl) + elem(0xF101, f32("corp")) + elem(0xF104, count_up(32, 1)),
+         {"SWITCH_CLIENT_PMK (38), 86 bytes: " + CL + " ssid \"corp\" pmk 0102030405060708090a0b0c0d0e0f"
+          "101112131415161718191a1b1c1d1e1f20"}},
+        {head(24, 74) + elem(0xF100, cl) + elem(0xF101, f32("corp")) + elem(0xF102, bssid) + elem(0xF103, count_up(10, 0x40)),
+         {"SWITCH_CLIENT_PRE_AUTH (24), 74 bytes: " + CL + " ssid \"corp\" bssid 0e:0e:0e:0e:0e:0e data 10 bytes "
+          "40414243444546474849"}},
+        {head(36, 1665) + elem(0xF100, cl) + elem(0xF101, f32("")) + elem(0xF102, bssid) + elem(0xF103, bytes(1601, 0)),
+         {"MAP_SWITCH_CLIENT_PRE_AUTH_ANS (36), 1665 bytes: ", "elem-0xf103(1601); MALFORMED: element 0xf103 length 1601 (expected 0..1600)"}},
+        {head(115, 116) + elem(0x0021, ap) + elem(0x5001, vap) + elem(0x5002, cl) + elem(0x5003, {1}) +
+             elem(0x5004, f32("corp")) + elem(0x500A, f32("alice")) + elem(0x500D, {1}),
+         {"CLIENT_PRE_AUTH_NOTIFY (115), 116 bytes: " + AP + " " + VAP + " " + CL +
+          " radio 1 ssid \"corp\" user \"alice\" preauth-status 1"}},
+        {head(98, 99) + elem(0x0021, ap) + elem(0x5001, vap) + elem(0x5002, cl) + elem(0x5003, {1}) +
+             elem(0x5004, f32("corp")) + elem(0x5020, bytes{1, 7, 0, 20} + bytes(16, 0)),
+         {"MAP_SWITCH_RADIUS_PROXY_CMD (98), 99 bytes: " + AP + " " + VAP + " " + CL +
+          " radio 1 ssid \"corp\" radius 20 bytes code 1 id 7 length 20"}},
+        {tspec_req, {"SWITCH_TSPEC_ADMISSION_REQ (104), 155 bytes: " + AP + " " + VAP + " " + CL +
+                     " radio 1 ssid \"corp\" ac 3 " + body_text + " wlan-util 40 prev-medium-time 12 prev-ac 2"}},
+        {head(104, 148) + place + elem(0x5071, body) + elem(0x005A, {0, 0, 0, 40}),
+         {"SWITCH_TSPEC_ADMISSION_REQ (104), 148 bytes: ", "; MALFORMED: element 0x5075 missing"}},
+        {head(106, 148) + place + elem(0x5071, body) + elem(0x005A, {0, 0, 0, 40}),
+         {"SWITCH_TSPEC_DELETION (106), 148 bytes: ", " wlan-util 40"}},
+        {head(107, 80) + place, {"TSPEC_REQ_NO_BODY (107), 80 bytes: " + AP + " " + VAP + " " + CL + " radio 1 ssid \"corp\" ac 3"}},
+        {head(530, 45) + elem(0x0021, ap) + elem(0x0013, cl) + elem(0x0043, {36}) + elem(0x504F, {0, 50}) +
+             elem(0x504D, {0}) + elem(0x504E, {30}),
+         {"RRM_CHANNEL_LOAD_REPORT (530), 45 bytes: " + AP + " " + CL + " channel 36 duration 50 mode 0 load 30"}},
+        {head(530, 44) + elem(0x0021, ap) + elem(0x0013, cl) + elem(0x0043, {36}) + elem(0x504F, {50}) +
+             elem(0x504D, {0}) + elem(0x504E, {30}),
+         {"RRM_CHANNEL_LOAD_REPORT (530), 44 bytes: ", "elem-0x504f(1) mode 0 load 30; MALFORMED: element 0x504f length 1 (expected 2)"}},
+        {head(10, 15) + radio_elems, {"SWITCH_AP_RFSCAN_REPORT (10), 15 bytes: elements 0x0001(3) 0x0002(0)"}},
+        {head(31, 20) + elem(1, {1, 2}, 3),
+         {"SWITCH_AP_SUPPORTED_CHANNELS (31), 10 bytes: elements 0x0001(3); MALFORMED: length field 20 "
+          "in 10 bytes, element 0x0001 cut short"}},
+    };
+    for (const auto& r : rows) {
+        const std::string line = swsim_decode(r.msg);
+        if (r.parts.size() == 1) {
+            EXPECT_EQ(line, r.parts[0]);
+        } else {
+            for (const auto& p : r.parts) EXPECT_TRUE(contains(line, p)) << p << "\n  in: " << line;
+        }
+        swsim_client_msg m;
+        if (swsim_client_parse(r.msg, m) == 0) {
+            EXPECT_EQ(m.problems.empty(), line.find("MALFORMED") == std::string::npos) << line;
+        }
+    }
+    // What the e2e tests compare: the fields as numbers.
+    const swsim_client_msg a = parsed(client_auth(0x84, true));
+    EXPECT_EQ(a.user, "alice");
+    EXPECT_EQ(a.vlan, 20);
+    EXPECT_EQ(a.tx_rate, 540);
+    EXPECT_EQ(a.flags, 0x84u);
+    EXPECT_EQ(a.pmk[31], 31);
+    EXPECT_EQ(a.reauth, 3600u);
+    EXPECT_EQ(a.home_ip, 0x7F000001u);
+    EXPECT_EQ(a.qos_eff.bw_rate[1], 96000u);
+    EXPECT_EQ(a.qos_eff.policy[0], "pol");
+    EXPECT_EQ(a.qos_auth.bw_rate[0], 100000u);
+    EXPECT_EQ(a.qos_auth.acl_type[0], 2);
+    EXPECT_EQ(a.rrm[3], 0x40);
+    const swsim_client_msg t = parsed(tspec_req);
+    EXPECT_EQ(t.tspec.f[0], 10000u);
+    EXPECT_EQ(t.tspec.f[10], 6000000u);
+    EXPECT_EQ(t.tspec.medium_time, 31);
+    EXPECT_EQ(t.wlan_util, 40u);
+    EXPECT_EQ(t.prev_medium_time, 12);
+    EXPECT_EQ(t.prev_ac, 2);
+}
+
+TEST(SwsimRoamMsg, StepsAnswerFromWhatWasHeard) {
+    swsim sw;
+    sw.print = [](const std::string&) {};
+    // The access category's value sits at byte 79 of a TSPEC message.
+    auto with_ac = [](bytes m, uint8_t ac) {
+        m[79] = ac;
+        return m;
+    };
+    const bytes tspec_del = head(106, 148) + place + elem(0x5071, body) + elem(0x005A, {0, 0, 0, 0});
+    // Heard from the AP: an authentication, a RADIUS request (identifier 7), a
+    // pre-authentication naming a BSSID, TSPEC requests of AC 3 and 2, and the
+    // AP's own deletion of AC 2's.  With no link up, the answer fails.
+    for (const bytes& m : {client_auth(0x4, false),
+                           head(98, 83) + elem(0x0021, ap) + elem(0x5001, vap) + elem(0x5002, cl) +
+                               elem(0x5003, {1}) + elem(0x5004, f32("corp")) + elem(0x5020, {1, 7, 0, 4}),
+                           head(24, 64) + elem(0xF100, cl) + elem(0xF101, f32("corp")) + elem(0xF102, bssid) +
+                               elem(0xF103, {}),
+                           with_ac(tspec_req, 2), with_ac(tspec_del, 2)}) {
+        EXPECT_EQ(swsim_answer_roam(sw, m), 0);
+    }
+    sw.roam.tspec = swsim_tspec_mode::admit;
+    EXPECT_EQ(swsim_answer_roam(sw, tspec_req), -1);
+    const std::string other = "02:00:00:00:00:08", C = "02:00:00:00:00:07";
+    const bytes cl8 = {0x02, 0, 0, 0, 0, 0x08};
+    struct row {
+        const char* verb;
+        std::vector<std::string> args;
+        int rc;
+        bytes want;         // empty: the step fails with `error`
+        const char* error;
+    } rows[] = {
+        {"pmk", {C}, 0, head(38, 86) + elem(0xF100, cl) + elem(0xF101, f32("corp")) + elem(0xF104, count_up(32, 0)), ""},
+        {"pmk", {C, "-"}, 0, head(38, 50) + elem(0xF100, cl) + elem(0xF104, count_up(32, 0)), ""},
+        {"pmk", {C, "guest"}, 0, head(38, 86) + elem(0xF100, cl) + elem(0xF101, f32("guest")) + elem(0xF104, count_up(32, 0)), ""},
+        {"pmk", {other}, 0, head(38, 86) + elem(0xF100, cl8) + elem(0xF101, f32("")) + elem(0xF104, count_up(32, 1)), ""},
+        {"preauth-ans", {C, "2"}, 0,
+         head(36, 66) + elem(0xF100, cl) + elem(0xF101, f32("corp")) + elem(0xF102, bssid) + elem(0xF103, {0x80, 0x81}), ""},
+        {"preauth", {other, "0"}, 0,
+         head(24, 64) + elem(0xF100, cl8) + elem(0xF101, f32("")) + elem(0xF102, bytes(6, 0)) + elem(0xF103, {}), ""},
+        {"radius", {C, "4"}, 0,
+         head(98, 83) + elem(0x0021, ap) + elem(0x5001, vap) + elem(0x5002, cl) + elem(0x5003, {1}) +
+             elem(0x5004, f32("corp")) + elem(0x5020, {2, 7, 0, 4}), ""},
+        {"tspec-delete", {C}, 0, tspec_del, ""},
+        {"tspec-delete", {C, "2"}, 0, {}, "no TSPEC request of 02:00:00:00:00:07 for access category 2 heard"},
+        {"tspec-delete", {other}, 0, {}, "no TSPEC request of 02:00:00:00:00:08 heard"},
+        {"radius", {C}, -1, {}, "wrong number of values"},
+        {"preauth", {C, "8001"}, -1, {}, "(0 to 8000)"},
+        {"pmk", {"02-00-00-00-00-07"}, -1, {}, "bad MAC"},
+        {"tspec-delete", {C, "x"}, -1, {}, "bad access category"},
+        {"keepalive", {"5"}, 1, {}, ""},
+    };
+    for (const auto& r : rows) {
+        swsim_roam_cmd c;
+        std::string error;
+        ASSERT_EQ(swsim_roam_cmd_parse(r.verb, r.args, c, error), r.rc) << r.verb << " " << error;
+        if (r.rc == 0) {
+            EXPECT_EQ(swsim_roam_cmd_build(c, sw.roam, kAp, error), r.want) << r.verb;
+        }
+        EXPECT_TRUE(contains(error, r.error)) << r.verb << ": " << error;
+    }
+    // The steps are checked when a scenario is read.
+    struct srow {
+        const char* text;
+        int rc;
+        const char* error;
+    } srows[] = {
+        {"tspec admit\ntspec-delete 02:00:00:00:00:07 3\npmk 02:00:00:00:00:07 -\n"
+         "preauth 02:00:00:00:00:07 10\npreauth-ans 02:00:00:00:00:07 0\nradius 02:00:00:00:00:07 8000\n", 0, ""},
+        {"tspec maybe\n", -1, "line 1: unknown TSPEC policy"},
+        {"\nradius 02:00:00:00:00:07 8001\n", -1, "line 2: bad number of bytes"},
+    };
+    for (const auto& r : srows) {
+        swsim_scenario sc;
+        std::string error;
+        EXPECT_EQ(swsim_scenario_parse(r.text, sc, error), r.rc) << r.text;
+        EXPECT_TRUE(contains(error, r.error)) << error;
+        if (r.rc == 0) {
+            EXPECT_EQ(sc.steps.size(), 6u);
+        }
+    }
+}
+
+}  // namespace
