@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "e2e/twin_fixture.hpp"
 #include "swsim/client_msg.hpp"
+#include "swsim/roam_msg.hpp"
 #include "swsim/swsim.hpp"
 #include "twin/local_msg.hpp"
 #include "twin/standins.hpp"
@@ -125,4 +127,96 @@ TEST(Relay, ClientEventsReachTheSwitchAndItsAnswersReachHostapd) {
     ASSERT_TRUE(eventually([&] { return t.read("/sysctl/3.21.30.31").size() == 4; }, 5000));
     EXPECT_EQ(t.read("/sysctl/3.21.30.32"), std::string(reinterpret_cast<const char*>(kClient), 6));
     EXPECT_EQ(t.read("/sysctl/3.21.30.33"), std::string(reinterpret_cast<const char*>(kVap), 6));
+}
+
+// A roaming client and admission control on the twin: the TSPEC application
+// hears the AP turn managed; a client's authentication reaches the switch and
+// the client table; a TSPEC request is admitted and the reply reaches the
+// TSPEC application; the link dropping tells the application and empties the
+// table.
+TEST(Roaming, AuthenticationTspecAndTheModeChanges) {
+    twin t;
+    swsim sw;
+    standins st;
+    closers close_all{sw, st};
+    sw.print = [](const std::string&) {};
+    sw.roam.tspec = swsim_tspec_mode::admit;
+    st.keep = true;
+    std::string error;
+    ASSERT_EQ(swsim_open(sw, swsim_options{}, error), 0) << error;
+    ASSERT_EQ(standins_open(st, error), 0) << error;
+    t.write("/var/run/hostapd.pid", std::to_string(getpid()) + "\n");
+    ASSERT_TRUE(t.start()) << t.log_text();
+    ASSERT_EQ(swsim_establish(sw, 12000, error), 0) << error;
+    std::vector<uint8_t> m;
+    ASSERT_EQ(swsim_send(sw, swsim_msg_keepalive(600)), 0);
+
+    // The next datagram of `type` a stand-in receives.
+    std::vector<uint8_t> got;
+    auto heard = [&](standin_kind who, uint8_t type) {
+        return eventually([&] {
+            standins_poll(st, 50);
+            for (size_t i = 0; i < st.received.size(); ++i) {
+                auto& [k, d] = st.received[i];
+                if (k == who && !d.empty() && d[0] == type) {
+                    got = d;
+                    st.received.erase(st.received.begin(), st.received.begin() + long(i) + 1);
+                    return true;
+                }
+            }
+            return false;
+        }, 5000);
+    };
+    swsim_client_msg c;
+    auto from_ap = [&](uint16_t type) {
+        c = swsim_client_msg{};
+        return eventually([&] {
+            return swsim_recv(sw, m, 100) == 0 && swsim_client_parse(m, c) == 0 && c.type == type;
+        }, 5000);
+    };
+    // The client table's size, from the AP's client association dump (261).
+    auto clients = [&] {
+        const size_t mark = t.log_size();
+        udp_peer("127.0.0.1", 0).send_to({0x01, 0x05, 0x00, 0x04});
+        if (!t.wait_log("**** Total =", 3000, mark)) return -1;
+        const std::string d = t.log_from(mark);
+        return atoi(d.c_str() + d.find("**** Total =") + 12);
+    };
+
+    ASSERT_TRUE(heard(standin_kind::tspec, 6)) << "managed";
+    EXPECT_EQ(got, (std::vector<uint8_t>{6, 1, 1}));
+
+    twin_client_auth a;
+    memcpy(a.vap, kVap, 6);
+    memcpy(a.client, kClient, 6);
+    a.ssid = "corp";
+    a.user = "alice";
+    a.vlan = 30;
+    ASSERT_EQ(standins_send(st, standin_kind::hostapd, twin_msg_client_auth(a)), 0);
+    ASSERT_TRUE(from_ap(39)) << "client authentication";
+    EXPECT_EQ(c.problems, "");
+    EXPECT_EQ(m.size(), 507u) << "no RRM element";
+    EXPECT_EQ(c.user, "alice");
+    EXPECT_EQ(c.vlan, 30);
+    EXPECT_EQ(clients(), 1);
+
+    twin_tspec ts;
+    memcpy(ts.ap, sw.ident.mac, 6);
+    memcpy(ts.vap, kVap, 6);
+    memcpy(ts.client, kClient, 6);
+    ts.ssid = "corp";
+    ASSERT_EQ(standins_send(st, standin_kind::tspec, twin_msg_tspec(ts)), 0);
+    ASSERT_TRUE(from_ap(104)) << "admission request";  // the simulator admits it
+    EXPECT_EQ(c.problems, "");
+    EXPECT_EQ(m.size(), 155u);
+    ASSERT_TRUE(heard(standin_kind::tspec, 4)) << "the admission reply";
+    ASSERT_EQ(got.size(), 120u);
+    EXPECT_EQ(got[1], 2) << "admission reply";
+    EXPECT_EQ(got[119], 1) << "admitted";
+    EXPECT_EQ(memcmp(&got[14], kClient, 6), 0);
+
+    swsim_drop(sw);
+    ASSERT_TRUE(heard(standin_kind::tspec, 6)) << "stand-alone";
+    EXPECT_EQ(got, (std::vector<uint8_t>{6, 1, 0}));
+    EXPECT_EQ(clients(), 0) << "the link's clean-up empties the client table";
 }
