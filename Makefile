@@ -48,8 +48,10 @@ demo: build
 bench: build
 	bash scripts/bench
 
+MUTANTS_SHARDS ?= 2
+
 mutants: $(SETUP_STAMP)
-	bash scripts/mutants
+	bash scripts/mutants --shards $(MUTANTS_SHARDS)
 
 format:
 	find src apps tools sim tests fuzz bench -name '*.cpp' -o -name '*.hpp' 2>/dev/null | \
