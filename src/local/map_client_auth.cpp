@@ -13,11 +13,14 @@
 #include "core/managed_ap.hpp"
 #include "local/mmsg_handler.hpp"
 #include "local/mmsg_print.hpp"
+#include "local/relay_common.hpp"
 #include "log/map_log.hpp"
 #include "stats/map_stats.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_msg.hpp"
 #include "wire/wire.hpp"
+
+using namespace mmsg_relay;
 
 namespace {
 
@@ -112,19 +115,6 @@ bool checks(const map_switch_comm* rec, const void* p, bool has_bytes, const cha
     return true;
 }
 
-map_cs* component(const map_switch_comm* rec) {
-    return rec->cb != nullptr ? rec->cb->cs : nullptr;
-}
-
-// Finishes a built message and sends it over TLS; 0 or -1.
-int send_built(map_switch_comm* rec, wire_msg& m) {
-    const size_t len = wire_msg_finish(m);
-    if (len == 0) {
-        return -1;
-    }
-    return map_switch_comm_data_send(rec, m.w.data, static_cast<int>(len), 1);
-}
-
 // One direction's QoS list or policy as it goes out: type and a 32-byte name
 // field of which the first 31 bytes are sent.
 struct qos_entry {
@@ -184,29 +174,6 @@ void add_client_qos(wire_msg& m, const mclient_auth_msg_s& msg, const map_vap_cl
     wire_msg_add(m, kElemOwnAcl, names, kNamePair);
     names_value(names, own_policy);
     wire_msg_add(m, kElemOwnPolicy, names, kNamePair);
-}
-
-// A datagram copied into a zeroed record of its type (never more than the
-// datagram holds, nor more than the record takes), and traced in hex.
-template <typename T>
-T record_of(const uint8_t* msg, size_t length) {
-    T rec{};
-    if (msg != nullptr) {
-        memcpy(&rec, msg, std::min(length, sizeof rec));
-    }
-    hex_ver_pkt_print(reinterpret_cast<const uint8_t*>(&rec), sizeof rec);
-    return rec;
-}
-
-// The common local handler: the record, the switch connection record, the sender.
-template <typename T, int (*Send)(map_switch_comm*, const T*)>
-int relay(const uint8_t* msg, size_t length) {
-    const T rec = record_of<T>(msg, length);
-    map_switch_comm* sc = get_switch_context();
-    if (sc == nullptr) {
-        return -1;
-    }
-    return Send(sc, &rec);
 }
 
 // ---- the switch to hostapd ---------------------------------------------------------
@@ -351,7 +318,7 @@ int map_send_client_auth_pkt(map_switch_comm* rec, const mclient_auth_msg_s* msg
     if ((flags & kFlagRrmValid) != 0) {
         wire_msg_add(m, kElemRrm, msg->rrm_capability, kRrm);
     }
-    if (send_built(rec, m) != 0) {
+    if (send_built(rec, m, 1) != 0) {
         MAP_ERROR("Error sending client_auth_data packet to switch.");
         return -1;
     }
@@ -368,7 +335,7 @@ int map_send_pmk_pkt(map_switch_comm* rec, const mpmk_cmdmsg_s* msg) {
     wire_msg_add(m, kElemKeyStaMac, msg->client_macaddr, kMac);
     wire_msg_add(m, kElemKeySsid, msg->ss_id, kSsid);
     wire_msg_add(m, kElemKeyPmk, msg->pmk, kKey);
-    if (send_built(rec, m) != 0) {
+    if (send_built(rec, m, 1) != 0) {
         MAP_ERROR("Error sending pmk_data packet to switch.");
         return -1;
     }
@@ -395,7 +362,7 @@ int map_send_pre_auth_pkt(map_switch_comm* rec, const mpre_auth_cmdmsg_s* msg) {
     wire_msg_add(m, kElemKeySsid, msg->ss_id, kSsid);
     wire_msg_add(m, kElemKeyBssid, msg->BSSID, kMac);
     wire_msg_add(m, kElemKeyPreauthData, msg->pre_auth_data, msg->datalen);
-    if (send_built(rec, m) != 0) {
+    if (send_built(rec, m, 1) != 0) {
         MAP_ERROR("Error sending pre_auth_data packet to switch.");
         return -1;
     }
@@ -417,7 +384,7 @@ int map_send_client_preauth_notify_pkt(map_switch_comm* rec,
     wire_msg_add(m, kElemSsid, msg->ssid, kSsid);
     wire_msg_add(m, kElemUserName, msg->user_name, kName);
     wire_msg_add_u8(m, kElemPreauthStatus, msg->status);
-    if (send_built(rec, m) != 0) {
+    if (send_built(rec, m, 1) != 0) {
         MAP_TRACE(MAP_TRACE_PREAUTH,
                   "%s: Error in sending client preauth notify packet to switch.\n", __func__);
         return -1;
@@ -447,7 +414,7 @@ int map_send_radius_proxy_cmd_pkt(map_switch_comm* rec, const radius_proxy_cmdms
     wire_msg_add_u8(m, kElemRadio, msg->radio_if);
     wire_msg_add(m, kElemSsid, msg->ssid, kSsid);
     wire_msg_add(m, kElemRadiusPkt, msg->radius_pkt, static_cast<uint16_t>(msg->radius_pkt_len));
-    if (send_built(rec, m) != 0) {
+    if (send_built(rec, m, 1) != 0) {
         MAP_ERROR("Error sending radius proxy command packet to switch.");
         return -1;
     }

@@ -9,12 +9,15 @@
 
 #include "core/managed_ap.hpp"
 #include "local/mmsg_print.hpp"
+#include "local/relay_common.hpp"
 #include "log/map_log.hpp"
 #include "stats/map_stats.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_msg.hpp"
 #include "tunnel/map_tunnel.hpp"
 #include "wire/wire.hpp"
+
+using namespace mmsg_relay;
 
 namespace {
 
@@ -50,62 +53,9 @@ constexpr size_t kClientConnLen =
 constexpr size_t kTermLen = kHdr + elem_size(kMac) * 2;
 static_assert(kDisassocLen == 29 && kClientConnLen == 49 && kTermLen == 24);
 
-// Why a sender refuses before building anything, or null: the record must
-// exist, all senders but the probe request need an established link, and
-// the local record must be there.
-const char* refusal(const map_switch_comm* rec, const void* msg, bool needs_established,
-                    const char* invalid_text) {
-    if (rec == nullptr) {
-        return "Incorrect context parameter.";
-    }
-    if (needs_established && rec->state != MAP_SWITCH_COMM_ESTABLISHED) {
-        return "Invalid mapd mode.";
-    }
-    if (msg == nullptr) {
-        return invalid_text;
-    }
-    return nullptr;
-}
-
-// Finishes a built message and sends it; 0 or -1.
-int send_built(map_switch_comm* rec, wire_msg& m, int over_tls) {
-    const size_t len = wire_msg_finish(m);
-    if (len == 0) {
-        return -1;
-    }
-    return map_switch_comm_data_send(rec, m.w.data, static_cast<int>(len), over_tls);
-}
-
 // The SSID text of a fixed field: up to its first NUL, at most `bound` bytes.
 uint16_t ssid_len(const char* field, size_t bound) {
     return static_cast<uint16_t>(strnlen(field, bound));
-}
-
-// A datagram copied into a zeroed record of its type (never more than the
-// datagram holds, nor more than the record takes), and traced in hex.
-template <typename T>
-T record_of(const uint8_t* msg, size_t length) {
-    T rec{};
-    if (msg != nullptr) {
-        memcpy(&rec, msg, std::min(length, sizeof rec));
-    }
-    hex_ver_pkt_print(reinterpret_cast<const uint8_t*>(&rec), sizeof rec);
-    return rec;
-}
-
-map_cs* component(const map_switch_comm* rec) {
-    return rec->cb != nullptr ? rec->cb->cs : nullptr;
-}
-
-// The common handler: the record, the switch connection record, the sender.
-template <typename T, int (*Send)(map_switch_comm*, const T*)>
-int relay(const uint8_t* msg, size_t length) {
-    const T rec = record_of<T>(msg, length);
-    map_switch_comm* sc = get_switch_context();
-    if (sc == nullptr) {
-        return -1;
-    }
-    return Send(sc, &rec);
 }
 
 }  // namespace

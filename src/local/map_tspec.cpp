@@ -14,10 +14,13 @@
 #include "core/managed_ap.hpp"
 #include "local/mmsg_handler.hpp"
 #include "local/mmsg_print.hpp"
+#include "local/relay_common.hpp"
 #include "log/map_log.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_msg.hpp"
 #include "wire/wire.hpp"
+
+using namespace mmsg_relay;
 
 namespace {
 
@@ -72,28 +75,6 @@ constexpr uint32_t tspec_msg_s::*kBodyWords[] = {
     &tspec_msg_s::min_phy_rate,
 };
 static_assert(1 + 3 + 2 + 2 + std::size(kBodyWords) * 4 + 2 + 2 == kBodyLen);
-
-// Why a sender refuses before building anything, or null.
-const char* refusal(const map_switch_comm* rec, const void* msg, const char* invalid_text) {
-    if (rec == nullptr) {
-        return "Incorrect context parameter.";
-    }
-    if (rec->state != MAP_SWITCH_COMM_ESTABLISHED) {
-        return "Invalid mapd mode.";
-    }
-    if (msg == nullptr) {
-        return invalid_text;
-    }
-    return nullptr;
-}
-
-int send_built(map_switch_comm* rec, wire_msg& m, int over_tls) {
-    const size_t len = wire_msg_finish(m);
-    if (len == 0) {
-        return -1;
-    }
-    return map_switch_comm_data_send(rec, m.w.data, static_cast<int>(len), over_tls);
-}
 
 // The TSPEC body in network order: the record's fields from rsvd1 to medium_time.
 void body_encode(const tspec_msg_s& msg, uint8_t (&out)[kBodyLen]) {
@@ -171,32 +152,11 @@ bool reply_elem(const wire_elem& e, tspec_msg_s& msg) {
     }
 }
 
-// A datagram copied into a zeroed record of its type (never more than the
-// datagram holds, nor more than the record takes), and traced in hex.
-template <typename T>
-T record_of(const uint8_t* msg, size_t length) {
-    T rec{};
-    if (msg != nullptr) {
-        memcpy(&rec, msg, std::min(length, sizeof rec));
-    }
-    hex_ver_pkt_print(reinterpret_cast<const uint8_t*>(&rec), sizeof rec);
-    return rec;
-}
-
-template <typename T, int (*Send)(map_switch_comm*, const T*)>
-int relay(const uint8_t* msg, size_t length) {
-    const T rec = record_of<T>(msg, length);
-    map_switch_comm* sc = get_switch_context();
-    if (sc == nullptr) {
-        return -1;
-    }
-    return Send(sc, &rec);
-}
 
 // hostapd's own switch message, forwarded as it came.
 int forward_report(map_switch_comm* rec, const uint8_t* msg, int length, int over_tls,
                    const char* trace, const char* fn) {
-    if (const char* why = refusal(rec, msg, "Incorrect input parameter")) {
+    if (const char* why = refusal(rec, msg, true, "Incorrect input parameter")) {
         map_print_error(map_log_module, __LINE__, fn, "%s", why);
         return -1;
     }
@@ -220,7 +180,7 @@ void status_copy(map_ts_status& to, const mmsg_ts_status& from) {
 // ---- the TSPEC application and the switch --------------------------------------------
 
 int map_send_tspec_msg_pkt(map_switch_comm* rec, const tspec_msg_s* msg) {
-    if (const char* why = refusal(rec, msg, "Invalid tspec message.")) {
+    if (const char* why = refusal(rec, msg, true, "Invalid tspec message.")) {
         MAP_ERROR("%s", why);
         return -1;
     }
@@ -270,7 +230,7 @@ int map_send_tspec_msg_pkt(map_switch_comm* rec, const tspec_msg_s* msg) {
 int map_process_tspec_msg_reply_pkt(map_switch_comm* rec, const uint8_t* data, int length,
                                     uint8_t cmd_type) {
     static constexpr char rx_error[] = "Error receiving TSPEC admission reply message.";
-    if (const char* why = refusal(rec, length > 0 ? data : nullptr, rx_error)) {
+    if (const char* why = refusal(rec, length > 0 ? data : nullptr, true, rx_error)) {
         MAP_ERROR("%s", why);
         return -1;
     }
@@ -359,7 +319,7 @@ int map_cs_process_tspec_status_update(map_cs* cs, const tspec_status_msg_s* msg
 // ---- hostapd's radio reports ---------------------------------------------------------
 
 int map_send_rrm_channel_load_report_pkt(map_switch_comm* rec, const rrm_chan_load_rep_msg_s* msg) {
-    if (const char* why = refusal(rec, msg, "Invalid rrm channel load report message.")) {
+    if (const char* why = refusal(rec, msg, true, "Invalid rrm channel load report message.")) {
         MAP_ERROR("%s", why);
         return -1;
     }
