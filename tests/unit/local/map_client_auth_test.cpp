@@ -4,7 +4,6 @@
 #include "local/map_client_auth.hpp"
 
 #include <arpa/inet.h>
-#include <openssl/ssl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include "local/mmsg_handler.hpp"
 #include "stats/map_stats.hpp"
 #include "support/bytes.hpp"
+#include "support/tls_pair.hpp"
 #include "support/sandbox.hpp"
 #include "switch/switch_comm.hpp"
 
@@ -92,8 +92,7 @@ struct ClientAuth : testing::Test {
     sandbox sb;
     map_control_block cb{};
     map_switch_comm* rec = nullptr;
-    SSL_CTX* sw_ctx = SSL_CTX_new(TLS_server_method());
-    SSL* sw = nullptr;  // the switch's end of the TLS channel
+    tls_pair tp;  // the switch's end of the TLS channel
     int hostapd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 
     void SetUp() override {
@@ -111,34 +110,14 @@ struct ClientAuth : testing::Test {
         map_vap_config& v = cb.cs->vaps[0].vap_config[3];
         v.vlan_id = 20, v.def_bwmax_down = 100000, v.def_bwmax_up = 256001;
         v.def_acl_down = {1, "vacl"}, v.def_policy_down = {1, "vpol"};
-        SSL_CTX_set_cipher_list(sw_ctx, "ADH:AECDH:@SECLEVEL=0");
-        SSL_CTX_set_dh_auto(sw_ctx, 1);
-        SSL* ap = SSL_new(rec->ssl_ctx.get());
-        rec->ssl.reset(ap);
-        sw = SSL_new(sw_ctx);
-        BIO *x = nullptr, *y = nullptr;
-        ASSERT_EQ(BIO_new_bio_pair(&x, 0, &y, 0), 1);
-        SSL_set_bio(ap, x, x);
-        SSL_set_bio(sw, y, y);
-        SSL_set_connect_state(ap);
-        SSL_set_accept_state(sw);
-        for (int i = 0; i < 10 && !(SSL_is_init_finished(ap) && SSL_is_init_finished(sw)); ++i)
-            SSL_do_handshake(ap), SSL_do_handshake(sw);
-        ASSERT_TRUE(SSL_is_init_finished(ap) && SSL_is_init_finished(sw));
-        rec->state = MAP_SWITCH_COMM_ESTABLISHED;
+        ASSERT_TRUE(tls_pair_open(tp, rec));
     }
     void TearDown() override {
         if (rec != nullptr)
             rec->ssl.reset(), map_cs_deinit(cb.cs), map_switch_comm_deinit(rec);
-        close(hostapd), SSL_free(sw), SSL_CTX_free(sw_ctx), lsqlquery_close();
+        close(hostapd), lsqlquery_close();
     }
-    bytes tls() {
-        bytes out;
-        uint8_t b[4096];
-        for (int n; (n = SSL_read(sw, b, sizeof b)) > 0;)
-            out = out + bytes(b, b + n);
-        return out;
-    }
+    bytes tls() { return tls_pair_read(tp); }
     // What hostapd got since the last call (kNone: nothing): a marker goes behind it.
     bytes next() {
         bytes b(4096);

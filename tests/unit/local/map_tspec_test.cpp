@@ -5,7 +5,6 @@
 #include "local/map_tspec.hpp"
 
 #include <arpa/inet.h>
-#include <openssl/ssl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include "local/mmsg_handler.hpp"
 #include "store/map_dman_lsql.hpp"
 #include "support/bytes.hpp"
+#include "support/tls_pair.hpp"
 #include "support/sandbox.hpp"
 #include "switch/switch_comm.hpp"
 
@@ -60,8 +60,7 @@ struct Tspec : testing::Test {
     map_switch_comm* rec = nullptr;
     int hostapd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     int app = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);  // the TSPEC application
-    SSL_CTX* sw_ctx = SSL_CTX_new(TLS_server_method());
-    SSL* sw = nullptr;  // the switch's end of the TLS channel
+    tls_pair tp;  // the switch's end of the TLS channel
 
     // hostapd's and the application's ports are shared with other tests: wait for them.
     static void bind_to(int fd, uint16_t port) {
@@ -80,21 +79,7 @@ struct Tspec : testing::Test {
         rec->ap.max_bss = 17;  // one VAP more than a status message holds
         ASSERT_EQ(map_cs_init(&cb), 0);
         rec->switch_ip = INADDR_LOOPBACK;  // the record's own UDP socket plays the switch
-        SSL_CTX_set_cipher_list(sw_ctx, "ADH:AECDH:@SECLEVEL=0");
-        SSL_CTX_set_dh_auto(sw_ctx, 1);
-        SSL* ap = SSL_new(rec->ssl_ctx.get());
-        rec->ssl.reset(ap);
-        sw = SSL_new(sw_ctx);
-        BIO *x = nullptr, *y = nullptr;
-        ASSERT_EQ(BIO_new_bio_pair(&x, 0, &y, 0), 1);
-        SSL_set_bio(ap, x, x);
-        SSL_set_bio(sw, y, y);
-        SSL_set_connect_state(ap);
-        SSL_set_accept_state(sw);
-        for (int i = 0; i < 10 && !(SSL_is_init_finished(ap) && SSL_is_init_finished(sw)); ++i)
-            SSL_do_handshake(ap), SSL_do_handshake(sw);
-        ASSERT_TRUE(SSL_is_init_finished(ap) && SSL_is_init_finished(sw));
-        rec->state = MAP_SWITCH_COMM_ESTABLISHED;
+        ASSERT_TRUE(tls_pair_open(tp, rec));
     }
     void TearDown() override {
         if (rec != nullptr) {
@@ -102,19 +87,11 @@ struct Tspec : testing::Test {
             map_cs_deinit(cb.cs);
             map_switch_comm_deinit(rec);
         }
-        SSL_free(sw);
-        SSL_CTX_free(sw_ctx);
         lsqlquery_close();
         close(hostapd);
         close(app);
     }
-    bytes tls() {
-        bytes out;
-        uint8_t b[4096];
-        for (int n; (n = SSL_read(sw, b, sizeof b)) > 0;)
-            out = out + bytes(b, b + n);
-        return out;
-    }
+    bytes tls() { return tls_pair_read(tp); }
     // What `fd` got since the last call, joined: `mark` sends a marker behind it.
     template <typename Mark>
     bytes drain(int fd, Mark mark) {

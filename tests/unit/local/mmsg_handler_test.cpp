@@ -4,7 +4,6 @@
 #include "local/map_client_relay.hpp"
 
 #include <arpa/inet.h>
-#include <openssl/ssl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "local/mmsg_handler.hpp"
 #include "stats/map_stats.hpp"
 #include "support/bytes.hpp"
+#include "support/tls_pair.hpp"
 #include "support/sandbox.hpp"
 #include "switch/switch_comm.hpp"
 
@@ -42,8 +42,7 @@ struct Relay : testing::Test {
     sandbox sb;
     map_control_block cb{};
     map_switch_comm* rec = nullptr;
-    SSL_CTX* sw_ctx = SSL_CTX_new(TLS_server_method());
-    SSL* sw = nullptr;  // the switch's end of the TLS channel
+    tls_pair tp;  // the switch's end of the TLS channel
 
     void SetUp() override {
         ASSERT_EQ(map_switch_comm_init(&rec, &cb), 0);
@@ -51,23 +50,7 @@ struct Relay : testing::Test {
         ASSERT_EQ(map_cs_init(&cb), 0);
         memcpy(cb.cs->vaps[1].vap_mac[2].b, kVap.data(), 6);
         rec->switch_ip = INADDR_LOOPBACK;  // the record's own UDP socket plays the switch
-        SSL_CTX_set_cipher_list(sw_ctx, "ADH:AECDH:@SECLEVEL=0");
-        SSL_CTX_set_dh_auto(sw_ctx, 1);
-        SSL* ap = SSL_new(rec->ssl_ctx.get());
-        rec->ssl.reset(ap);
-        sw = SSL_new(sw_ctx);
-        BIO *x = nullptr, *y = nullptr;
-        ASSERT_EQ(BIO_new_bio_pair(&x, 0, &y, 0), 1);
-        SSL_set_bio(ap, x, x);
-        SSL_set_bio(sw, y, y);
-        SSL_set_connect_state(ap);
-        SSL_set_accept_state(sw);
-        for (int i = 0; i < 10 && !(SSL_is_init_finished(ap) && SSL_is_init_finished(sw)); ++i) {
-            SSL_do_handshake(ap);
-            SSL_do_handshake(sw);
-        }
-        ASSERT_TRUE(SSL_is_init_finished(ap) && SSL_is_init_finished(sw));
-        rec->state = MAP_SWITCH_COMM_ESTABLISHED;
+        ASSERT_TRUE(tls_pair_open(tp, rec));
     }
     void TearDown() override {
         if (rec != nullptr) {
@@ -75,8 +58,6 @@ struct Relay : testing::Test {
             map_cs_deinit(cb.cs);
             map_switch_comm_deinit(rec);
         }
-        SSL_free(sw);
-        SSL_CTX_free(sw_ctx);
         lsqlquery_close();
     }
     // The datagrams the switch got since the last call: a marker goes behind
@@ -94,13 +75,7 @@ struct Relay : testing::Test {
         ADD_FAILURE() << "the marker did not come back";
         return out;
     }
-    bytes tls() {
-        bytes out;
-        uint8_t b[4096];
-        for (int n; (n = SSL_read(sw, b, sizeof b)) > 0;)
-            out = out + bytes(b, b + n);
-        return out;
-    }
+    bytes tls() { return tls_pair_read(tp); }
 };
 
 // Each type at every length up to one past its accepted one: only accepted
