@@ -8,14 +8,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/platform.hpp"
 #include "twin/ap_root.hpp"
 #include "twin/local_msg.hpp"
 #include "twin/standins.hpp"
@@ -47,6 +50,7 @@ void usage(FILE* to) {
             "       apsim client DIR chanload MAC --channel N --load N\n"
             "       apsim tspec DIR request MAC --vap IFNAME [--ac N] [--cmd N] [--ssid S]\n"
             "       apsim tspec DIR status [--ac N] [--cmd N]\n"
+            "       apsim kernel DIR [--watch | --refuse N]\n"
             "  init   builds a sandbox root of a two-radio AP in DIR\n"
             "  run    runs mapd on DIR in the foreground with the local daemon stand-ins,\n"
             "         until Ctrl-C or SIGTERM; --restart starts mapd again after a reboot;\n"
@@ -100,6 +104,14 @@ void usage(FILE* to) {
             "           status    admission counters (type 40, 984 bytes), --cmd 1 and --ac 3\n"
             "                     unless given; the counter at byte offset o holds\n"
             "                     1000 * ac + o / 4\n"
+            "  kernel the emulated kernel tables of DIR (the binary sysctl entries mapd\n"
+            "         writes), one line per entry sorted by name vector: \"3.21.28.11 =\n"
+            "         0a000001\" (the dotted name vector, the value in hex)\n"
+            "           --watch   prints each write as it happens (\"NAME = HEX\", or \"NAME\n"
+            "                     refused\"), in order, until Ctrl-C; from DIR/sandbox/sysctl.log\n"
+            "                     (kept under 1 MiB: the older part is sysctl.log.1)\n"
+            "           --refuse N  the N-th next write fails (0 disarms): a running mapd\n"
+            "                     sees EIO and the entry keeps its value\n"
             "  The stand-ins print every record mapd sends them field by field: PMKs (12),\n"
             "  pre-authentication frames (10, 13) and RADIUS packets (25) to hostapd, TSPEC\n"
             "  replies (4) and the AP's mode (6) to the TSPEC application.\n");
@@ -292,6 +304,58 @@ int cmd_tspec(const std::string& root, int argc, char** argv) {
     return 0;
 }
 
+// The emulated kernel tables: all entries, the writes as they come, or a
+// refusal armed for a running daemon.
+int cmd_kernel(const std::string& root, int argc, char** argv) {
+    if (map_platform_set_root(root.c_str()) != 0) {
+        fprintf(stderr, "apsim: %s is no directory\n", root.c_str());
+        return 1;
+    }
+    if (argc == 0) {
+        std::vector<std::string> lines;
+        map_platform_sysctl_list(lines);
+        for (const auto& l : lines)
+            printf("%s\n", l.c_str());
+        return 0;
+    }
+    if (argc == 2 && strcmp(argv[0], "--refuse") == 0) {
+        char* end = nullptr;
+        unsigned long n = strtoul(argv[1], &end, 10);
+        if (!isdigit(static_cast<unsigned char>(argv[1][0])) || *end != '\0' || n > 1000000) {
+            fprintf(stderr, "apsim: --refuse takes a count of writes: %s\n", argv[1]);
+            return 2;
+        }
+        if (map_platform_sysctl_refuse_arm(static_cast<unsigned>(n)) != 0) {
+            fprintf(stderr, "apsim: cannot write the refusal file of %s\n", root.c_str());
+            return 1;
+        }
+        say(n == 0 ? "no kernel table write will be refused"
+                   : "kernel table write " + std::to_string(n) + " from now will be refused");
+        return 0;
+    }
+    if (argc != 1 || strcmp(argv[0], "--watch") != 0) {
+        fprintf(stderr, "apsim: kernel takes --watch or --refuse N\n");
+        return 2;
+    }
+    struct sigaction sa{};
+    sa.sa_handler = on_signal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    map_platform_journal_reader watch;
+    map_platform_sysctl_journal_follow(watch);
+    std::vector<std::string> lines;
+    while (!g_stop) {
+        lines.clear();
+        map_platform_sysctl_journal_poll(watch, lines);
+        for (const auto& l : lines)
+            printf("%s\n", l.c_str());
+        fflush(stdout);
+        const timespec pause{0, 100 * 1000 * 1000};  // the journal's polling interval
+        nanosleep(&pause, nullptr);
+    }
+    return 0;
+}
+
 uintmax_t file_size(const std::string& p) {
     std::error_code ec;
     auto n = fs::file_size(p, ec);
@@ -461,6 +525,7 @@ int main(int argc, char** argv) {
     if (cmd == "clock" && argc == 4) return cmd_clock(root, argv[3]);
     if (cmd == "client") return cmd_client(root, argc - 3, argv + 3);
     if (cmd == "tspec") return cmd_tspec(root, argc - 3, argv + 3);
+    if (cmd == "kernel") return cmd_kernel(root, argc - 3, argv + 3);
     fprintf(stderr, "apsim: unknown command or arguments: %s\n", cmd.c_str());
     usage(stderr);
     return 2;

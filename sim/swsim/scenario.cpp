@@ -35,6 +35,7 @@ constexpr verb_rule kVerbs[] = {
     {"threat-deauth", 4, 5},
     {"tspec", 1, 1},     {"tspec-delete", 1, 2}, {"pmk", 1, 2},  {"preauth", 2, 2},
     {"preauth-ans", 2, 2}, {"radius", 2, 2},
+    {"dl2-config", 4, 4}, {"dl2-setup", 5, 5}, {"dl2-term", 2, 2}, {"cl2-vlans", 1, 1},
 };
 
 // Checks the values of the client steps when the scenario is read; 0, or -1
@@ -48,6 +49,9 @@ int client_step_check(const swsim_step& st, std::string& error) {
         swsim_tspec_mode m;
         return swsim_tspec_mode_parse(st.args[0], m, error);
     }
+    std::vector<uint8_t> msg;
+    int tunnel = swsim_tunnel_step_build(st.verb, st.args, msg, error);
+    if (tunnel != 1) return tunnel;
     swsim_roam_cmd r;
     if (swsim_roam_cmd_parse(st.verb, st.args, r, error) < 0) return -1;
     swsim_client_cmd c;
@@ -223,6 +227,11 @@ struct runner {
         }
         swsim_client_cmd cmd;
         std::string error;
+        std::vector<uint8_t> msg;
+        if (swsim_tunnel_step_build(st.verb, a, msg, error) == 0) {
+            say("  " + swsim_tunnel_decode(msg));
+            return swsim_send(s, msg) == 0;
+        }
         if (swsim_client_cmd_parse(st.verb, a, cmd, error) == 0) {
             return swsim_send(s, swsim_client_cmd_build(cmd, s.ident.mac)) == 0;
         }

@@ -36,10 +36,21 @@
 //   preauth-ans MAC BYTES       the same as an answer (36)
 //   radius MAC BYTES            RADIUS packet (98): an Access-Accept of BYTES bytes
 //                               (see roam_msg.hpp for what the roaming steps send)
+//   dl2-config 32 300 3600 4    distributed tunnel configuration (113): maximum
+//                               clients, idle and age time-outs, multicast limit
+//   dl2-setup HOME-MAC CLIENT-MAC ASSOC-MAC ASSOC-IP VLAN
+//                               distributed tunnel set-up (114) for a client
+//   dl2-term HOME-MAC CLIENT-MAC  its termination (112)
+//   cl2-vlans 10,20,30          the central tunnel's VLAN list (128); "-": none
+//                               (see config_msg.hpp for the layouts; each is
+//                               printed decoded as it goes)
 //   config                      one configuration message from the lines below,
 //     radio 1 channel=36          up to "end" (see config_msg.hpp for the lines)
 //     vap 1 0 ssid=corp security=wpa-personal key=secret-key
-//   end
+//     vap 1 1 ssid=lab tunnel=1 subnet=10.1.0.0 mask=255.255.0.0
+//     portal 1 1 ip=10.1.0.1 mac=02:00:00:00:01:01 prefix=24
+//   end                         (a block of portal lines alone has no start and
+//                               stop elements)
 #pragma once
 
 #include <string>

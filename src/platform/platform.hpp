@@ -22,6 +22,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // Longest mapped path the door produces (root + AP path + terminator).
 inline constexpr size_t MAP_PLATFORM_PATH_MAX = 512;
@@ -74,6 +76,48 @@ int map_platform_shell_text(const char* command, char* out, size_t out_len);
 [[nodiscard]] int map_platform_sysctl_read(const int* name, int nlen, void* out, size_t* len);
 // The file behind a table entry in the sandbox: "<root>/sysctl/3.21.1.4".
 int map_platform_sysctl_file(const int* name, int nlen, char* out, size_t out_len);
+
+// ---- the sandbox's emulated kernel (twin and tests) ---------------------------
+//
+// Journal: every sandbox sysctl write appends one line to
+// "<root>/sandbox/sysctl.log", in the order of the writes:
+//   "3.21.28.11 = 0a000001"   written (dotted name vector, value in lower-case hex)
+//   "3.21.28.11 refused"      refused or failed; the entry keeps its value
+// When the journal passes MAP_PLATFORM_SYSCTL_JOURNAL_MAX bytes it becomes
+// "sysctl.log.1" (replacing the previous one) and a new journal starts.
+//
+// Refusal from outside the daemon: a file "<root>/sandbox/sysctl-refuse"
+// holding a decimal N >= 1 makes the N-th next sandbox write fail with EIO.
+// Each write writes the count left back (N - 1); the file goes when it fires.
+// Anything else in the file is dropped with a report.
+inline constexpr size_t MAP_PLATFORM_SYSCTL_JOURNAL_MAX = 1024 * 1024;
+
+// Arms the refusal file of the current sandbox root for the `nth` next write
+// (0 removes it).  0, or -1 in production or when it cannot be written.
+int map_platform_sysctl_refuse_arm(unsigned nth);
+// Every entry of the current sandbox root as "<dotted name> = <hex>", sorted by
+// name vector (numerically: 3.21.28.9 before 3.21.28.11).  0, or -1 in production.
+int map_platform_sysctl_list(std::vector<std::string>& lines);
+
+// Follows the journal of the current sandbox root across rotations.
+struct map_platform_journal_reader {
+    int fd = -1;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string partial;  // a line not yet ended
+    map_platform_journal_reader() = default;
+    map_platform_journal_reader(const map_platform_journal_reader&) = delete;
+    map_platform_journal_reader& operator=(const map_platform_journal_reader&) = delete;
+    ~map_platform_journal_reader();
+};
+// Starts at the journal's current end (a journal that appears later is read
+// from its start).
+void map_platform_sysctl_journal_follow(map_platform_journal_reader& r);
+// Appends the lines (without newline) written since the last call, those of a
+// journal rotated meanwhile first.  Two rotations between calls lose the lines
+// of the journal in between: poll at a bounded interval.
+void map_platform_sysctl_journal_poll(map_platform_journal_reader& r,
+                                      std::vector<std::string>& lines);
 
 // ---- interfaces --------------------------------------------------------------
 

@@ -165,3 +165,92 @@ TEST(PlatformSysctl, SandboxTablesHoldTheLastValueWritten) {
     EXPECT_EQ(map_platform_sysctl_read(never_written, 3, back, &len), -1);
     EXPECT_EQ(map_platform_sysctl_write(eleven, 11, &first, 4), -1);
 }
+
+namespace {
+
+int put(const std::vector<int>& name, const std::vector<uint8_t>& value) {
+    return map_platform_sysctl_write(name.data(), static_cast<int>(name.size()), value.data(),
+                                     value.size());
+}
+
+std::vector<std::string> polled(map_platform_journal_reader& r) {
+    std::vector<std::string> lines;
+    map_platform_sysctl_journal_poll(r, lines);
+    return lines;
+}
+
+}  // namespace
+
+// The journal holds every write in order, refusals included, and a watcher
+// started before it existed reads it whole; the listing is sorted by name
+// vector, numerically.
+TEST(PlatformSysctl, JournalAndListingShowTheWritesInOrder) {
+    sandbox sb;
+    map_platform_journal_reader watch;
+    map_platform_sysctl_journal_follow(watch);
+    ASSERT_EQ(put({3, 21, 28, 11}, {0x0a, 0, 0, 1}), 0);
+    ASSERT_EQ(put({3, 21, 29, 20, 48}, {0x13, 0, 0, 0}), 0);
+    map_platform_fail_nth(map_platform_op::sysctl_write, 1);
+    EXPECT_EQ(put({3, 21, 28, 9}, {0xcd}), -1);
+    ASSERT_EQ(put({3, 21, 28, 9}, {0xAB}), 0);
+    const std::vector<std::string> lines = {"3.21.28.11 = 0a000001", "3.21.29.20.48 = 13000000",
+                                            "3.21.28.9 refused", "3.21.28.9 = ab"};
+    EXPECT_EQ(polled(watch), lines);
+    EXPECT_EQ(sb.read("/sandbox/sysctl.log"),
+              lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n" + lines[3] + "\n");
+    std::vector<std::string> listed;
+    ASSERT_EQ(map_platform_sysctl_list(listed), 0);
+    EXPECT_EQ(listed, std::vector<std::string>({lines[3], lines[0], lines[1]}));
+}
+
+// Another process arms the refusal file: it counts down with each write, the
+// N-th is refused (EIO) and leaves the previous value, and the file goes.
+TEST(PlatformSysctl, TheRefusalFileRefusesTheNthWriteOnce) {
+    sandbox sb;
+    ASSERT_EQ(map_platform_sysctl_refuse_arm(3), 0);
+    for (const char* left : {"2\n", "1\n"}) {
+        ASSERT_EQ(put({3, 22, 1, 2}, {1}), 0);
+        EXPECT_EQ(sb.read("/sandbox/sysctl-refuse"), left);
+    }
+    errno = 0;
+    EXPECT_EQ(put({3, 22, 1, 2}, {2}), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_FALSE(sb.exists("/sandbox/sysctl-refuse"));
+    EXPECT_EQ(sb.read("/sysctl/3.22.1.2"), "\1");
+    EXPECT_EQ(put({3, 22, 1, 2}, {2}), 0);
+    sb.write("/sandbox/sysctl-refuse", "x\n");
+    EXPECT_EQ(put({3, 22, 1, 2}, {3}), 0) << "a file without a count refuses nothing";
+    EXPECT_FALSE(sb.exists("/sandbox/sysctl-refuse"));
+    EXPECT_EQ(sb.read("/sandbox/sysctl.log"),
+              "3.22.1.2 = 01\n3.22.1.2 = 01\n3.22.1.2 refused\n3.22.1.2 = 02\n3.22.1.2 = 03\n");
+}
+
+// Past 1 MiB the journal becomes sysctl.log.1; a watcher sees the lines
+// written after it started, and polled once per rotation loses none.
+TEST(PlatformSysctl, TheJournalRotatesPastItsBound) {
+    sandbox sb;
+    std::vector<uint8_t> value(100 * 1024, 0);  // lines of 200 KiB: six pass the bound
+    auto line = [&](int k) {
+        char head[20];
+        snprintf(head, sizeof head, "3.24.1.11 = %02x", k);
+        return head + std::string(2 * value.size() - 2, '0');
+    };
+    ASSERT_EQ(put({3, 24, 1, 11}, value), 0);
+    map_platform_journal_reader watch;
+    map_platform_sysctl_journal_follow(watch);  // from the journal's end on
+    std::vector<std::string> seen, want;
+    for (int k = 1; k < 13; ++k) {
+        value[0] = static_cast<uint8_t>(k);
+        ASSERT_EQ(put({3, 24, 1, 11}, value), 0);
+        want.push_back(line(k));
+        if (k == 3 || k == 7 || k == 12) {
+            for (auto& l : polled(watch))
+                seen.push_back(l);
+        }
+    }
+    EXPECT_TRUE(seen == want) << seen.size() << " lines seen";
+    EXPECT_EQ(sb.read("/sandbox/sysctl.log"), line(12) + "\n");
+    std::string old = sb.read("/sandbox/sysctl.log.1");
+    EXPECT_EQ(old.size(), 6 * (line(0).size() + 1));
+    EXPECT_EQ(old.substr(0, 14), line(6).substr(0, 14));
+}

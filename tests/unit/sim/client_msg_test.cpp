@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "swsim/config_msg.hpp"
+
 #include "support/bytes.hpp"
 #include "swsim/scenario.hpp"
 #include "swsim/swsim.hpp"
@@ -261,6 +263,105 @@ TEST(SwsimClientMsg, ScenarioStepsAreCheckedWhenRead) {
         std::string error;
         EXPECT_EQ(swsim_scenario_load(std::string(MAPD_SWSIM_SCENARIOS) + "/" + f, sc, error), 0) << error;
     }
+}
+
+// The tunnel messages and the portal and tunnel configuration lines, byte for
+// byte, and the tunnel messages as swsim prints them.
+TEST(SwsimConfigMsg, TunnelAndPortalMessagesAreBuiltByteForByte) {
+    auto step = [](const std::string& verb, const std::vector<std::string>& args) {
+        bytes m;
+        std::string error;
+        EXPECT_EQ(swsim_tunnel_step_build(verb, args, m, error), 0) << verb << ": " << error;
+        return m;
+    };
+    auto config = [](const std::vector<std::string>& lines) {
+        bytes m;
+        std::string error;
+        EXPECT_EQ(swsim_config_build(lines, m, error), 0) << error;
+        return m;
+    };
+    auto msg = [](uint16_t type, const bytes& body) {
+        return head(type, static_cast<uint16_t>(4 + body.size())) + body;
+    };
+    const std::string CL = "02:00:00:00:00:07", AP = "00:1a:2b:3c:4d:50", VAP = "00:1a:2b:3c:4d:51";
+    const bytes portal =
+        elem(0x1100, bytes{1, 2, 1} + bytes(12, 0) + bytes{10, 1, 0, 1, 2, 0, 0, 0, 1, 1, 24}) +
+        elem(0x1101, {2, 3}) + elem(0x1104, {1, 0}) + elem(0x1105, {1, 1}) +
+        elem(0x1107, {1, 2, 0x1f, 0x90}) + elem(0x1109, {1, 2, 0x01, 0xbb}) +
+        elem(0x110a, {2, 1, 0x20, 0xfb}) + elem(0x1103, cl + wr().be32(1000).be32(2000).b) +
+        elem(0x1102, cl) + elem(0x1108, cl);
+    struct row {
+        const char* name;
+        bytes got, want;
+        std::string decoded;
+    } rows[] = {
+        {"dl2-config", step("dl2-config", {"32", "300", "3600", "4"}),
+         msg(113, elem(0x5040, wr().be32(32).be32(300).be32(3600).be32(4).b)),
+         "MAP_SWITCH_DL2TUNNEL_CONFIG_MSG_ID (113), 24 bytes: max-clients 32 idle-timeout 300 "
+         "age-timeout 3600 mc-replication 4"},
+        {"dl2-setup", step("dl2-setup", {AP, CL, VAP, "10.0.0.2", "300"}),
+         msg(114, elem(0x5041, ap) + elem(19, cl) + elem(33, vap) +
+                      elem(257, bytes(12, 0) + bytes{10, 0, 0, 2}) + elem(0x500C, {0x01, 0x2c})),
+         "MAP_SWITCH_DL2TUNNEL_SETUP_MSG_ID (114), 60 bytes: home-ap " + AP + " client " + CL +
+             " assoc-ap " + VAP + " assoc-ap-ip 10.0.0.2 vlan 300"},
+        {"dl2-term", step("dl2-term", {AP, CL}), msg(112, elem(0x5041, ap) + elem(19, cl)),
+         "MAP_SWITCH_DL2TUNNEL_TERM_MSG_ID (112), 24 bytes: home-ap " + AP + " client " + CL},
+        {"cl2-vlans", step("cl2-vlans", {"10,20,4095"}),
+         msg(128, elem(0x2020, {0, 10, 0, 20, 0x0f, 0xff})),
+         "MAP_SWITCH_CL2TUNNEL_CONFIG_MSG_ID (128), 14 bytes: vlans 10,20,4095"},
+        {"cl2-vlans none", step("cl2-vlans", {"-"}), msg(128, {}),
+         "MAP_SWITCH_CL2TUNNEL_CONFIG_MSG_ID (128), 4 bytes: vlans none"},
+        {"portal lines alone: no start and stop",
+         config({"portal 1 2 ip=10.1.0.1 mac=02:00:00:00:01:01 prefix=24", "portal-off 2 3",
+                 "portal-block 1 0", "portal-unblock 1 1", "portal-auth-port 1 2 8080",
+                 "portal-secure-port 1 1 2 443", "portal-secure-port 2 2 1 8443",
+                 "portal-client auth " + CL + " 1000 2000", "portal-client unauth " + CL,
+                 "portal-client deauth " + CL}),
+         msg(4, portal), ""},
+        {"MTU and portal type 3 in a sequence",
+         config({"mtu 1400", "portal 2 0 type=3 ip=1.2.3.4"}),
+         msg(4, elem(0x2001, {}) + elem(0x200a, {0x05, 0x78}) +
+                    elem(0x1100, bytes{2, 0, 3} + bytes(12, 0) + bytes{1, 2, 3, 4} + bytes(7, 0)) +
+                    elem(0x2002, {})),
+         ""},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(r.got, r.want) << r.name;
+        EXPECT_EQ(swsim_tunnel_decode(r.got), r.decoded) << r.name;
+    }
+    // The VAP's tunnel: mode at byte 41, subnet and mask behind it.
+    const bytes m = config({"vap 1 1 tunnel=1 subnet=10.1.0.0 mask=255.255.0.0"});
+    ASSERT_EQ(m.size(), 4u + 4 + 283 + 4);
+    EXPECT_EQ(first(bytes(m.begin() + 8, m.end()), 4), (bytes{0x20, 0x05, 0x01, 0x17}));
+    EXPECT_EQ(bytes(m.begin() + 12 + 40, m.begin() + 12 + 51),
+              (bytes{0, 1, 10, 1, 0, 0, 255, 255, 0, 0, 0}));
+}
+
+TEST(SwsimConfigMsg, BadPortalAndTunnelWordsAreRefused) {
+    const std::vector<std::string> lines[] = {
+        {"portal-secure-port 3 1 1 443"}, {"portal-client auth 02:00:00:00:00:07 1"},
+        {"portal-client logout 02:00:00:00:00:07"}, {"portal 1 1 colour=red"},
+        {"portal-auth-port 1 1 70000"}, {"portal-off 1"}, {"vap 1 1 subnet=10.1.0"},
+        {"portal 1 1 mac=02:00:00:00:01"}};
+    for (const auto& l : lines) {
+        bytes m;
+        std::string error;
+        EXPECT_EQ(swsim_config_build(l, m, error), -1) << l[0];
+    }
+    const std::vector<std::string> steps[] = {
+        {"cl2-vlans", "10,,20"}, {"cl2-vlans", "65536"}, {"dl2-config", "1", "2", "3"},
+        {"dl2-setup", "00:1a:2b:3c:4d:50", "02:00:00:00:00:07", "00:1a:2b:3c:4d:51", "10.0.0.2",
+         "65536"},
+        {"dl2-term", "00:1a:2b:3c:4d:50", "10.0.0.2"}};
+    for (const auto& st : steps) {
+        bytes m;
+        std::string error;
+        EXPECT_EQ(swsim_tunnel_step_build(st[0], {st.begin() + 1, st.end()}, m, error), -1)
+            << st[0];
+    }
+    bytes m;
+    std::string error;
+    EXPECT_EQ(swsim_tunnel_step_build("resend", {"02:00:00:00:00:07"}, m, error), 1);
 }
 
 }  // namespace
