@@ -20,11 +20,15 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/local/map_tspec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cltqos/map_cltqos_bw.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_tunnel.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_cp.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_dl2tunnel.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_cl2tunnel.cpp
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config.cpp
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_config.cpp
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_radio.cpp
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_vap.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_cp.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config_radio.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config_vap.cpp
     ${CMAKE_CURRENT_LIST_DIR}/stats/map_stats_collect.cpp

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,6 +99,16 @@ constexpr counter kDl2[] = {
     {"roamed_clients_age", 7, 0},
     {"setup_denies_max_cli", 2, 0},
     {"setup_denies_max_rep", 1, 0},
+};
+
+// The central tunnel's traffic, published while its tunnel exists.
+constexpr counter kCl2[] = {
+    {"rx_bytes", 5'100'000'000, 270'000},  // above 2^32
+    {"rx_packets", 3'900'000, 210},
+    {"rx_mcast", 9'000, 2},
+    {"tx_bytes", 1'800'000'000, 190'000},
+    {"tx_packets", 2'600'000, 150},
+    {"tx_mcast", 7'000, 1},
 };
 
 uint64_t value(const counter& c, uint64_t tick, uint64_t num, uint64_t den) {
@@ -274,6 +285,21 @@ int ap_root_write_counters(const std::string& root_text, uint64_t tick, int vaps
     std::string dl2;
     keyed(dl2, kDl2, tick);
     ok = put(root / "proc/net/dl2tunnel/counters", dl2) && ok;
+    // The central tunnel module: tunnel 1 exists while the AP record the
+    // daemon wrote (72 bytes) is not all zero; the daemon reads the index back.
+    std::ifstream ap_record(root / "sysctl/3.24.1.12", std::ios::binary);
+    const std::string ap_bytes((std::istreambuf_iterator<char>(ap_record)),
+                               std::istreambuf_iterator<char>());
+    const uint32_t cl2_index =
+        ap_bytes.size() == 72 && ap_bytes.find_first_not_of('\0') != std::string::npos ? 1 : 0;
+    ok = put(root / "sysctl/3.24.1.13",
+             std::string(reinterpret_cast<const char*>(&cl2_index), sizeof cl2_index)) &&
+         ok;
+    if (cl2_index != 0) {
+        std::string cl2;
+        keyed(cl2, kCl2, tick);
+        ok = put(root / "proc/net/l2tunnel/tunnel/1", cl2) && ok;
+    }
     const auto list = clients_read(root);
     for (const client& c : list) ok = write_station(root, c, tick) && ok;
     // A station file whose client has gone (removed while this ran) goes too;

@@ -8,6 +8,7 @@
 #include "store/map_radio_config.hpp"
 #include "stats/map_stats_records.hpp"
 #include "store/map_vap_config.hpp"
+#include "tunnel/map_cp.hpp"
 
 struct map_control_block;
 
@@ -48,6 +49,8 @@ struct map_cs {
     uint8_t mtu_changed;
     // per radio
     map_cs_radio_vaps vaps[MAP_CS_NUM_RADIOS];
+    // the captive portal's clients
+    map_cp_client_table cp_clients;
     // wired network detection VLAN
     uint16_t wired_det_vlan;
     uint8_t wired_det_vlan_changed;
@@ -86,5 +89,16 @@ struct map_vap_client_qos_cfg {
 // all zeros when the VAP has no configuration record.
 int map_cs_get_vap_client_qos_cfg(map_cs* cs, int radio_id, int vap_id,
                                   map_vap_client_qos_cfg* out);
+// The AP disassociates a client: hostapd is told (local disassociate command)
+// and the client leaves the association table.  0, or -1 when hostapd could
+// not be told.
+int map_cs_disassociate_client(map_cs* cs, const uint8_t* client_mac);
+// Disassociates every client of the association table on VAP `vap_id` of
+// radio `radio_id`.
+void map_cs_disassociate_vap_clients(map_cs* cs, int radio_id, int vap_id);
+// The portal entry of an associated client, made from its association entry
+// on first use; null for a client the AP does not have associated (or when
+// the portal's table is full).
+map_cp_client* map_cs_cp_client_find(map_cs* cs, const uint8_t* client_mac);
 // Adds `n` to a MAC taken as one 48-bit big-endian number.
 void map_cs_mac_add(const uint8_t* base, uint32_t n, uint8_t* out);

@@ -25,6 +25,9 @@
 #include "platform/platform.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_comm_util.hpp"
+#include "tunnel/map_cl2tunnel.hpp"
+#include "tunnel/map_cp.hpp"
+#include "tunnel/map_tunnel.hpp"
 #include "wire/wire.hpp"
 
 namespace {
@@ -66,8 +69,10 @@ namespace {
 constexpr char kWrongSize[] = "Corrupt Packet from switch with wrong element size";
 
 // Every element the AP takes, with its policy.  The captive-portal elements
-// (0x1100-0x110a) join with the captive portal; until then they are unknown
-// elements, stepped over by their length.
+// are taken in any configuration state.  The two secure auth port elements
+// share one handler that takes the port's index (0x1109 the first, 0x110a the
+// second); they are framed like the auth port element (radio id, VAP id,
+// 16-bit port), so their size is 4.
 constexpr map_cs_elem_policy kElements[] = {
     {MAP_CS_ELEM_START, map_cs_handler_process_start_pkt, 0, false, kWrongSize},
     {MAP_CS_ELEM_STOP, map_cs_handler_process_stop_pkt, 0, false, kWrongSize},
@@ -99,6 +104,32 @@ constexpr map_cs_elem_policy kElements[] = {
      MAP_CS_RADIO_RRM_MODE_LEN, true, "ERROR: Received incorrect Radio RRM Mode Config pkt"},
     {MAP_CS_ELEM_NETWORK_DET_VLAN, map_cs_handler_process_ap_network_det_vlan_config, 2, false,
      "ERROR: Received incorrect AP Network Detection VLAN Config pkt"},
+    {MAP_CS_ELEM_CP_ENABLE, map_cs_handler_process_cp_enable_config, MAP_CS_CP_ENABLE_LEN, false,
+     "ERROR: Received incorrect CP Enable Config pkt"},
+    {MAP_CS_ELEM_CP_DISABLE, map_cs_handler_process_cp_disable_config, 2, false,
+     "ERROR: Received incorrect CP Disable Config pkt"},
+    {MAP_CS_ELEM_CP_CL_NOT_AUTH, map_cs_handler_process_cp_clnotauth_config, 6, false,
+     "ERROR: Received incorrect CP Client Not Authenticated Config pkt"},
+    {MAP_CS_ELEM_CP_CL_AUTH, map_cs_handler_process_cp_clauth_config, MAP_CS_CP_CL_AUTH_LEN, false,
+     "ERROR: Received incorrect CP Client Authenticated Config pkt"},
+    {MAP_CS_ELEM_CP_BLOCK, map_cs_handler_process_cp_block_config, 2, false,
+     "ERROR: Received incorrect CP Block Config pkt"},
+    {MAP_CS_ELEM_CP_UNBLOCK, map_cs_handler_process_cp_unblock_config, 2, false,
+     "ERROR: Received incorrect CP Unblock Config pkt"},
+    {MAP_CS_ELEM_CP_AUTH_PORT, map_cs_handler_process_cp_auth_port_config, MAP_CS_CP_AUTH_PORT_LEN,
+     false, "ERROR: Received incorrect CP Auth Port Config pkt"},
+    {MAP_CS_ELEM_CP_CL_DEAUTH, map_cs_handler_process_cp_cldeauth_config, 6, false,
+     "ERROR: Received incorrect CP Client Deauth Config pkt"},
+    {MAP_CS_ELEM_CP_SEC_AUTH_PORT_1,
+     [](map_cs* cs, std::span<const uint8_t> v) {
+         return map_cs_handler_process_cp_secure_auth_port_config(cs, v, 0);
+     },
+     MAP_CS_CP_AUTH_PORT_LEN, false, "ERROR: Received incorrect CP Secure Auth Port Config pkt"},
+    {MAP_CS_ELEM_CP_SEC_AUTH_PORT_2,
+     [](map_cs* cs, std::span<const uint8_t> v) {
+         return map_cs_handler_process_cp_secure_auth_port_config(cs, v, 1);
+     },
+     MAP_CS_CP_AUTH_PORT_LEN, false, "ERROR: Received incorrect CP Secure Auth Port Config pkt"},
 };
 
 bool is_start_or_stop(uint16_t code) { return code == MAP_CS_ELEM_START || code == MAP_CS_ELEM_STOP; }
@@ -163,8 +194,10 @@ int map_cs_handler_process_start_pkt(map_cs* cs, std::span<const uint8_t>) {
     } else {
         cs->config_state = MAP_CS_STATE_OPEN;
     }
-    // The captive-portal state of the AP and its VAPs is deleted here, in
-    // both cases, once the captive portal lands.
+    // Every sequence starts from no portal: the AP entry and all VAP entries
+    // are cleared, also after a duplicate start.
+    map_cp_ap_delete();
+    map_cp_vap_delete(cs);
     return rc;
 }
 
@@ -318,7 +351,9 @@ int map_cs_util_config_apply(map_cs* cs, char** error) {
     if (cs->mtu_changed) {
         cs->mtu_changed = 0;
         rec->tunnel_mtu = cs->tunnel_mtu;
-        // The AP tunnel's MTU is set here when the layer-2 tunnel exists.
+        if (ap_tunnel_created == 1) {
+            map_ap_set_mtu(rec->tunnel_mtu);  // a refused write is logged there
+        }
     }
     if (cs->global_changed) {
         cs->global_changed = 0;
@@ -332,11 +367,14 @@ int map_cs_util_config_apply(map_cs* cs, char** error) {
         MAP_TRACE(MAP_TRACE_CONFIG, "Radio config apply returned failure");
         return fail(error, "Radio config apply returned failure");
     }
-    // Each VAP's tunnel configuration follows its apply here, and the central
-    // layer-2 tunnel is created after the VAPs, once the tunnels land.
+    // Each VAP's tunnel configuration follows its apply (inside).
     if (map_config_vap_apply(cs, error) != 0) {
         MAP_TRACE(MAP_TRACE_CONFIG, "Vap config apply returned failure");
         return fail(error, "Vap config apply returned failure");
+    }
+    if (map_ap_cl2tunnel_create() != 0) {
+        MAP_TRACE(MAP_TRACE_CONFIG, "Centralized L2 Tunneling config apply returned failure");
+        return fail(error, "Centralized L2 Tunneling config apply returned failure");
     }
     if (map_cs_handler_process_post_configuration(cs, error) != 0) {
         MAP_TRACE(MAP_TRACE_CONFIG, "Post Configuration Failure");

@@ -59,6 +59,19 @@ inline constexpr uint16_t MAP_CS_ELEM_RADIO_TSPEC_ACM = 0x2017;
 inline constexpr int MAP_CS_RADIO_TSPEC_ACM_LEN = 15;
 inline constexpr uint16_t MAP_CS_ELEM_RADIO_RRM_MODE = 0x2040;
 inline constexpr int MAP_CS_RADIO_RRM_MODE_LEN = 2;
+inline constexpr uint16_t MAP_CS_ELEM_CP_ENABLE = 0x1100;
+inline constexpr int MAP_CS_CP_ENABLE_LEN = 26;
+inline constexpr uint16_t MAP_CS_ELEM_CP_DISABLE = 0x1101;
+inline constexpr uint16_t MAP_CS_ELEM_CP_CL_NOT_AUTH = 0x1102;
+inline constexpr uint16_t MAP_CS_ELEM_CP_CL_AUTH = 0x1103;
+inline constexpr int MAP_CS_CP_CL_AUTH_LEN = 14;
+inline constexpr uint16_t MAP_CS_ELEM_CP_BLOCK = 0x1104;
+inline constexpr uint16_t MAP_CS_ELEM_CP_UNBLOCK = 0x1105;
+inline constexpr uint16_t MAP_CS_ELEM_CP_AUTH_PORT = 0x1107;
+inline constexpr int MAP_CS_CP_AUTH_PORT_LEN = 4;
+inline constexpr uint16_t MAP_CS_ELEM_CP_CL_DEAUTH = 0x1108;
+inline constexpr uint16_t MAP_CS_ELEM_CP_SEC_AUTH_PORT_1 = 0x1109;
+inline constexpr uint16_t MAP_CS_ELEM_CP_SEC_AUTH_PORT_2 = 0x110a;
 
 // Radio elements (all need an open configuration sequence).
 int map_cs_handler_process_radio_config(map_cs* cs, std::span<const uint8_t> value);
@@ -73,6 +86,19 @@ int map_cs_handler_process_vap_config(map_cs* cs, std::span<const uint8_t> value
 int map_cs_handler_process_vap_config_2(map_cs* cs, std::span<const uint8_t> value);
 int map_cs_handler_process_vap_redirect_config(map_cs* cs, std::span<const uint8_t> value);
 int map_cs_handler_process_vap_client_qos_config(map_cs* cs, std::span<const uint8_t> value);
+
+// Captive-portal elements (taken in any configuration state).
+int map_cs_handler_process_cp_enable_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_cp_disable_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_cp_clnotauth_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_cp_clauth_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_cp_block_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_cp_unblock_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_cp_auth_port_config(map_cs* cs, std::span<const uint8_t> value);
+int map_cs_handler_process_cp_cldeauth_config(map_cs* cs, std::span<const uint8_t> value);
+// 0x1109 and 0x110a: secure authentication port `index` (0 first, 1 second).
+int map_cs_handler_process_cp_secure_auth_port_config(map_cs* cs, std::span<const uint8_t> value,
+                                                      int index);
 
 // ---- shared by the handler files ------------------------------------------------
 

@@ -13,6 +13,7 @@
 #include "store/map_dman_internal.hpp"
 #include "store/map_dman_lsql.hpp"
 #include "log/map_log.hpp"
+#include "tunnel/map_tunnel.hpp"
 
 static constexpr char map_log_module[] = "map_dman_lsql";
 
@@ -279,7 +280,7 @@ int write_vap_row(const map_vap_config& vap, const char* radio_name,
     return 0;
 }
 
-int apply_one_vap(map_vap_config& vap, const char* radio_name, char** error) {
+int apply_one_vap(map_vap_config& vap, const char* radio_name, int any_tunneled, char** error) {
     if (vap.vap_changed != 0) {
         vap.vap_changed = 0;
         if (map_dman_lsql_apply_vap_configuration(&vap, radio_name, error) != 0 ||
@@ -289,11 +290,11 @@ int apply_one_vap(map_vap_config& vap, const char* radio_name, char** error) {
             return -1;
         }
     }
-    // TUNNEL STEP (layer-2 tunnel subsystem, not built yet): here, for every
-    // VAP whether changed or not, run the VAP's tunnel configuration,
-    //   map_vap_tunnel_configuration(&vap, map_find_tunneled_vap(cs))
-    // and on -1 leave "Error in the applying  Tunnel Configuration" in the
-    // error slot and end the apply with -1.
+    // Changed or not, every VAP of an applied radio writes its tunnel entry.
+    if (map_vap_tunnel_configuration(&vap, any_tunneled) != 0) {
+        map_config_error_set(error, "Error in the applying  Tunnel Configuration");
+        return -1;
+    }
     return 0;
 }
 
@@ -459,6 +460,8 @@ int map_config_vap_apply(map_cs* cs, char** error) {
         map_config_error_set(error, "Error in applying the VAP configuration");
         return -1;
     }
+    // The records do not change during the pass: one look serves every VAP.
+    const int any_tunneled = map_find_tunneled_vap(cs);
     for (int i = 0; i < MAP_CS_NUM_RADIOS; ++i) {
         const map_radio_config& radio = cs->radio[i];
         char name[MAP_RADIO_TEXT_LEN];
@@ -476,7 +479,7 @@ int map_config_vap_apply(map_cs* cs, char** error) {
         }
         map_cs_radio_vaps& vaps = cs->vaps[i];
         for (int v = 0; vaps.vap_config && v < vaps.num_vaps; ++v) {
-            if (apply_one_vap(vaps.vap_config[v], name, error) != 0) {
+            if (apply_one_vap(vaps.vap_config[v], name, any_tunneled, error) != 0) {
                 return -1;
             }
         }

@@ -19,6 +19,9 @@
 #include "stats/map_stats.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_comm_util.hpp"
+#include "tunnel/map_cl2tunnel.hpp"
+#include "tunnel/map_dl2tunnel.hpp"
+#include "tunnel/map_tunnel.hpp"
 #include "wire/wire.hpp"
 
 namespace {
@@ -224,6 +227,20 @@ constexpr dispatch_row kTlsRows[] = {
      }>},
     {MAP_SWITCH_CLIENT_THREAT_DEAUTH_MSG,
      handled<[](const dispatch_ctx& c) { map_process_client_deauth_pkt(c.rec, c.body, c.body_len); }>},
+    {MAP_SWITCH_DL2TUNNEL_TERM_MSG_ID,
+     handled<[](const dispatch_ctx& c) { map_process_dl2tunnel_term_pkt(c.rec, c.body, c.body_len); }>},
+    {MAP_SWITCH_DL2TUNNEL_CONFIG_MSG_ID,
+     handled<[](const dispatch_ctx& c) {
+         map_process_dl2tunnel_config_pkt(c.rec, c.body, c.body_len);
+     }>},
+    {MAP_SWITCH_DL2TUNNEL_SETUP_MSG_ID,
+     handled<[](const dispatch_ctx& c) {
+         map_process_dl2tunnel_setup_pkt(c.rec, c.body, c.body_len);
+     }>},
+    {MAP_SWITCH_CL2TUNNEL_CONFIG_MSG_ID,
+     handled<[](const dispatch_ctx& c) {
+         map_process_cl2tunnel_config_pkt(c.rec, c.body, c.body_len);
+     }>},
     {CLTQOS_ACL_DEF_REPLY, tls_to_mapqosd},
     {CLTQOS_POLICY_DEF_REPLY, tls_to_mapqosd},
 };
@@ -397,8 +414,11 @@ void map_clear_connection(map_control_block* cb) {
         map_cs_stats_client_table_clear(cs);
     }
     map_managedmode_to_standalonemode(cb);
-    // The layer-2, central and distributed tunnels are removed here as their
-    // subsystems land.
+    // Without a switch no tunnel leads anywhere: clear the AP tunnel (mode 0
+    // last), the central tunnel's AP record and disable the distributed one.
+    map_ap_tunnel_delete();
+    map_cl2tunnel_clear();
+    map_dl2tunnel_enable(0);
 }
 
 int map_process_debug_login_pkt(map_control_block* cb, const uint8_t* data, int length) {

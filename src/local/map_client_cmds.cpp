@@ -13,6 +13,7 @@
 #include "stats/map_proc.hpp"
 #include "store/map_dman_lsql.hpp"
 #include "switch/switch_comm.hpp"
+#include "tunnel/map_dl2tunnel.hpp"
 #include "tunnel/map_tunnel.hpp"
 #include "wire/map_text.hpp"
 #include "wire/wire.hpp"

@@ -14,6 +14,7 @@
 #include "stats/map_stats.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_msg.hpp"
+#include "tunnel/map_dl2tunnel.hpp"
 #include "tunnel/map_tunnel.hpp"
 #include "wire/wire.hpp"
 

@@ -7,15 +7,21 @@
 #include "log/map_log.hpp"
 #include "stats/map_proc.hpp"
 #include "stats/map_stats.hpp"
+#include "tunnel/map_cl2tunnel.hpp"
 
 namespace {
 
 static constexpr char map_log_module[] = "map_stats";
 
-// The central layer-2 tunnel is not built into this daemon yet: its tunnel
-// index is 0, which means "no tunnel", so its counters are never read.
+// The central layer-2 tunnel's index as its module reports it (host order);
+// 0, "no tunnel", when it cannot be read.
 uint32_t central_tunnel_index() {
-    return 0;
+    uint8_t buf[4] = {};
+    uint32_t index = 0;
+    if (map_cl2tunnel_get_tunnel_index(buf) == 1) {
+        memcpy(&index, buf, sizeof index);
+    }
+    return index;
 }
 
 // A radio is present when a configuration element of the switch named it

@@ -115,11 +115,13 @@ TEST(LocalControl, DemoScenarioRunsStartToEnd) {
     EXPECT_NE(out.find("[exit 0]"), std::string::npos) << out;
     size_t at = 0;
     for (const char* s :
-         {"step 1/8: print the switch polls the AP", "sent SWITCH_DISCOVER",
+         {"step 1/10: print the switch polls the AP", "sent SWITCH_DISCOVER",
           "TLS up:", "SWITCH_AP_IDENTIFICATION (21)", "SWITCH_AP_AUTH_SUCCEED",
-          "step 3/8: keepalive 5", "SWITCH_KEEPALIVE_ACK", "step 5/8: config (8 lines)",
-          "SWITCH_CONFIG_STATUS (5), 9 bytes: success", "8 of 8 steps ok",
-          "demo:   managed mode reached: yes", "demo:   configuration status: success"}) {
+          "step 3/10: keepalive 5", "SWITCH_KEEPALIVE_ACK", "step 5/10: config (8 lines)",
+          "SWITCH_CONFIG_STATUS (5), 9 bytes: success",
+          "MAP_SWITCH_CL2TUNNEL_CONFIG_MSG_ID (128), 12 bytes", "10 of 10 steps ok",
+          "demo:   managed mode reached: yes", "demo:   configuration status: success",
+          "demo:   AP tunnel created: yes"}) {
         at = out.find(s, at);
         ASSERT_NE(at, std::string::npos) << "missing or out of order: " << s << "\n" << out;
     }

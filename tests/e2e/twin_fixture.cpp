@@ -18,7 +18,9 @@
 #include "dman/lsqlquery.hpp"
 #include "platform/platform.hpp"
 #include "support/db.hpp"
+#include "swsim/config_msg.hpp"
 #include "swsim/swsim.hpp"
+#include "wire/wire.hpp"
 
 namespace mapd_e2e {
 
@@ -204,6 +206,21 @@ bool send_l2(const std::vector<uint8_t>& frame) {
     if (fd >= 0)
         close(fd);
     return ok;
+}
+
+std::vector<uint8_t> config_status(swsim& sw, const std::vector<std::string>& lines,
+                                   std::string& error) {
+    std::vector<uint8_t> msg;
+    if (swsim_config_build(lines, msg, error) != 0 || swsim_send(sw, msg) != 0) {
+        return {};
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+        if (swsim_recv(sw, msg, 200) == 0 && msg.size() >= 2 && wire_load_be16(msg.data()) == 5) {
+            return msg;
+        }
+    }
+    return {};
 }
 
 }  // namespace mapd_e2e

@@ -14,6 +14,8 @@
 #include "support/sandbox.hpp"
 #include "twin/ap_root.hpp"
 
+struct swsim;
+
 namespace mapd_e2e {
 
 // A UDP peer bound to <ip>:<port> with SO_REUSEADDR: a switch on 57776, or a
@@ -79,6 +81,12 @@ std::vector<uint8_t> l2_poll(uint32_t switch_ip);
 // Sends a frame on the loopback interface; false when this process may not
 // send raw frames.
 bool send_l2(const std::vector<uint8_t>& frame);
+
+// Sends the configuration message built from `lines` and returns the
+// configuration status message (type 5) that comes back within 20 s, or an
+// empty vector (also when the lines do not build: `error` says why).
+std::vector<uint8_t> config_status(swsim& sw, const std::vector<std::string>& lines,
+                                   std::string& error);
 
 // Waits up to `ms` for `cond`.
 bool eventually(const std::function<bool()>& cond, int ms);

@@ -49,7 +49,7 @@ struct CsConfig : cs_fixture {
 // a wrong size or a closed sequence ends it.  The last element's result
 // decides the status.
 TEST_F(CsConfig, TheWalkGoesOnAfterContentErrorsAndUnknownElements) {
-    const bytes portal = elem(0x1100, bytes(26, 7));
+    const bytes unknown = elem(0x1106, bytes(26, 7));
     const struct {
         const char* what;
         bytes msg;
@@ -62,13 +62,13 @@ TEST_F(CsConfig, TheWalkGoesOnAfterContentErrorsAndUnknownElements) {
          true, true, MAP_CS_STATUS_APPLY_FAILED, "ERROR: Received incorrect radio id"},
         {"radio id 3 as the last element: its failure counts", kStart + kVapOption + radio(3),
          false, true, MAP_CS_STATUS_UNRECOGNIZED, "ERROR: Received incorrect radio id"},
-        {"an unknown element is stepped over by its length", kStart + portal + kVapOption + kStop,
-         true, true, MAP_CS_STATUS_APPLY_FAILED, "Unrecognized element 0x1100"},
+        {"an unknown element is stepped over by its length", kStart + unknown + kVapOption + kStop,
+         true, true, MAP_CS_STATUS_APPLY_FAILED, "Unrecognized element 0x1106"},
         {"the stop element leaves the result of the element before it",
-         kStart + kVapOption + portal + kStop, true, true, MAP_CS_STATUS_UNRECOGNIZED,
-         "Unrecognized element 0x1100"},
-        {"an unknown element last: status 2", kStart + kVapOption + portal, false, true,
-         MAP_CS_STATUS_UNRECOGNIZED, "Unrecognized element 0x1100"},
+         kStart + kVapOption + unknown + kStop, true, true, MAP_CS_STATUS_UNRECOGNIZED,
+         "Unrecognized element 0x1106"},
+        {"an unknown element last: status 2", kStart + kVapOption + unknown, false, true,
+         MAP_CS_STATUS_UNRECOGNIZED, "Unrecognized element 0x1106"},
         {"an unknown element longer than the message ends the walk",
          kStart + elem(0x7f00, {1, 2, 3}, 40) + kVapOption, false, false,
          MAP_CS_STATUS_UNRECOGNIZED, "Unrecognized element 0x7f00"},
@@ -168,6 +168,8 @@ TEST_F(CsConfig, AFullConfigurationAppliesToTheFactoryDatabase) {
     std::string error;
     ASSERT_EQ(dman_text_load(factory, true, error), 0) << error;
     fclose(factory);
+    // The unit's identity is filled in at boot; the central tunnel needs its MAC.
+    db_set("system", nullptr, "base-mac", "00:1a:2b:3c:4d:50");
     std::vector<std::string> lines = {"mtu 1400", "radio 1 mode=3 channel=36",
                                       "radio 2 mode=4 channel=6", "qos 1", "qos 2"};
     const char* security[] = {"security=wpa-personal key=correct-horse-battery",

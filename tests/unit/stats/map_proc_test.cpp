@@ -229,11 +229,18 @@ TEST_F(Collect, InterfaceCountersFromProcNetDev) {
 }
 
 // The global record; the traffic-stream status and summary survive the
-// rebuild and the central tunnel (index 0) is never read.
+// rebuild.  The central tunnel is read under the index its module reports:
+// none at first (no tunnel 0 is read), then tunnel 2.
 TEST_F(Collect, GlobalRecord) {
     for (const std::string eth : {"201 5000000001 808 1010 9000000009 11 3", "0 0 0 0 0 0 0"}) {
-        if (eth[0] == '0')
+        std::string cl2 = "0 0 0 0 0 0";
+        if (eth[0] == '0') {
             sb.write("/proc/net/dev", " wlan0: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n");
+            const uint32_t index = 2;
+            sb.write("/sysctl/3.24.1.13", std::string(reinterpret_cast<const char*>(&index), 4));
+            sb.write("/proc/net/l2tunnel/tunnel/2", "tx_bytes=5\nrx_mcast=6\n");
+            cl2 = "5 0 0 0 0 6";
+        }
         map_global_stats& g = cs->stats.global;
         g.ts_summary[1][3] = 77;
         g.ts_status[0][2] = 5;
@@ -261,7 +268,7 @@ TEST_F(Collect, GlobalRecord) {
                   g.ts_status[0][2]}) +
             " | " + traffic(g.ts) + " | " + mac_text(g.ap_mac);
         EXPECT_EQ(got, "12345 4294967308 1002 1004 1014 1009 1008 1010 1016 | " + eth +
-                           " | 0 0 0 0 0 0 64 16 504 505 506 501 502 503 507 508 509 510 511 512 "
+                           " | " + cl2 + " 64 16 504 505 506 501 502 503 507 508 509 510 511 512 "
                            "513 514 12 13 15 77 5 | 15 16 17 18 19 20 21 122 | 00:11:22:33:44:55");
     }
 }
