@@ -1,115 +1,54 @@
-// The distributed tunnel's messages from the switch: the kernel tables
-// afterwards, what hostapd receives (a socket of the test bound to its port),
-// the configuration's write order and what is refused.
-#include <arpa/inet.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
-#include <map>
-#include <sstream>
-#include <thread>
-
-#include "core/managed_ap.hpp"
-#include "local/mmsg_handler.hpp"
-#include "platform/platform.hpp"
-#include "support/bytes.hpp"
-#include "support/db.hpp"
-#include "support/sandbox.hpp"
-#include "switch/switch_comm.hpp"
+// The distributed tunnel's messages from the switch: the kernel writes the
+// sandbox journals, what hostapd receives (a socket of the test bound to its
+// port), the configuration's write order and what is refused.
 #include "tunnel/map_dl2tunnel.hpp"
+#include "unit/tunnel/tunnel_test_util.hpp"
 
-using namespace mapd_test;
+using namespace tunnel_test;
 
 namespace {
 
-const bytes kOwn = {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x50}, kHome = {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x99};
-const bytes kAssoc = {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x77}, kClient = {2, 0x11, 0x22, 0x33, 0x44, 0x55};
-const bytes kMarker = {7}, kNone = {};
+const bytes kHome = {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x99}, kAssoc = {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x77};
+const bytes kClient = {2, 0x11, 0x22, 0x33, 0x44, 0x55};
 
 template <typename T>
 bytes host(T v) {
     return bytes(reinterpret_cast<uint8_t*>(&v), reinterpret_cast<uint8_t*>(&v) + sizeof v);
 }
-using tables = std::map<std::string, bytes>;  // kernel entry ("3.23.3.32") to value
 using handler = int (*)(map_switch_comm*, const uint8_t*, int);
 constexpr handler kConfig = map_process_dl2tunnel_config_pkt,
                   kSetup = map_process_dl2tunnel_setup_pkt, kTerm = map_process_dl2tunnel_term_pkt;
 
-// The tables after a configuration with these limits: items 11 to 20, enabled.
-tables configured(uint32_t max, uint32_t idle, uint32_t age, uint32_t mc,
-                  uint32_t ip = 0x0a020003 /* saved */, const bytes& mac = kOwn) {
-    const uint32_t v[] = {7, 9, max, idle, age, mc, ip, 0xffff0000, 0, 0x0a010001};
-    tables t = {{"3.23.1.19", mac}, {"3.23.3.34", host(1)}};
-    for (int i = 0; i < 10; ++i)
-        t.emplace("3.23.1." + std::to_string(11 + i), host(v[i]));  // 19 is taken
-    return t;
+// A configuration's writes with these limits: the limits, the AP's own
+// settings, and the module enabled last.
+// clang-format off
+lines configured(uint32_t max, uint32_t idle, uint32_t age, uint32_t mc,
+                 uint32_t ip = 0x0a020003 /* saved */, const std::string& mac = kBaseMac) {
+    return {wrote("3.23.1.13", h({max})), wrote("3.23.1.14", h({idle})),
+            wrote("3.23.1.15", h({age})), wrote("3.23.1.16", h({mc})), wrote("3.23.1.19", mac),
+            wrote("3.23.1.17", h({ip})), wrote("3.23.1.18", h({0xffffff00})),
+            wrote("3.23.1.20", h({0x0a010001})), wrote("3.23.1.11", h({258})),
+            wrote("3.23.1.12", h({9})), wrote("3.23.3.34", h({1}))};
 }
+// clang-format on
 
-struct Dl2Tunnel : testing::Test {
-    sandbox sb;
+struct Dl2Tunnel : ap_fixture {
     map_control_block cb{};
-    map_switch_comm* rec = nullptr;
-    int hostapd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    hostapd_link local;
 
     void SetUp() override {
-        const char* db[] = {
-            "management", "ip",      "10.1.0.5", "management",    "mask",     "255.255.0.0",
-            "management", "vlan-id", "7",        "untagged-vlan", "vlan-id",  "9",
-            "ip-route",   "gateway", "10.1.0.1", "system",        "base-mac", "00:1a:2b:3c:4d:50"};
-        for (int i = 0; i < 18; i += 3)
-            ASSERT_TRUE(db_set(db[i], nullptr, db[i + 1], db[i + 2]));
-        // hostapd's port and the daemon's are shared with other tests: wait for them.
-        sockaddr_in a{AF_INET, htons(MMSG_HOSTAPD_PORT), {htonl(INADDR_LOOPBACK)}, {}};
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        auto wait = [&](auto ok) {
-            while (!ok() && std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        };
-        wait([&] { return bind(hostapd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0; });
-        wait([&] { return map_switch_comm_init(&rec, &cb) == 0; });
-        ASSERT_NE(rec, nullptr);
-        rec->state = MAP_SWITCH_COMM_ESTABLISHED;
-        rec->saved_ap_ip = 0x0a020003;
-    }
-    void TearDown() override {
-        map_platform_fail_clear();
-        if (rec != nullptr)
-            map_switch_comm_deinit(rec);
-        lsqlquery_close();
-        close(hostapd);
-    }
-    // What hostapd got before a marker sent now; kNone when nothing.
-    bytes local() {
-        EXPECT_EQ(mmsg_handler_send(kMarker.data(), 1), 1);
-        std::vector<bytes> got;
-        uint8_t buf[512];
-        for (pollfd p{hostapd, POLLIN, 0};
-             got.size() < 3 && (got.empty() || got.back() != kMarker) && poll(&p, 1, 5000) == 1;)
-            got.emplace_back(buf, buf + std::max(recv(hostapd, buf, sizeof buf, 0), ssize_t{0}));
-        EXPECT_TRUE(!got.empty() && got.back() == kMarker && got.size() <= 2) << got.size();
-        return got.size() == 2 ? got[0] : kNone;
-    }
-    // Takes the kernel tables written so far, leaving them empty.
-    tables kernel() {
-        tables t;
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(sb.path("/sysctl"), ec)) {
-            const std::string v = read_file(e.path());
-            t[e.path().filename()] = bytes(v.begin(), v.end());
-        }
-        std::filesystem::remove_all(sb.path("/sysctl"), ec);
-        return t;
+        ASSERT_NO_FATAL_FAILURE(ap_fixture::SetUp());
+        ASSERT_NO_FATAL_FAILURE(local.open(&cb));
+        local.rec->state = MAP_SWITCH_COMM_ESTABLISHED;
+        local.rec->saved_ap_ip = 0x0a020003;
     }
 };
 
 }  // namespace
 
-// Each message: what hostapd receives (kNone: refused), the kernel tables
-// afterwards and a text logged.  Recognised elements count only at their own
-// size.  A kernel refusal does not keep hostapd from being told; a missing
-// body and a failed send to hostapd are reported.
+// Each message: what hostapd receives (nothing: refused), the kernel writes and
+// a text logged.  Elements count only at their own size; a refused write does
+// not keep hostapd from being told; a missing body and a failed send are reported.
 TEST_F(Dl2Tunnel, MessagesByteExact) {
     const bytes limits = elem(0x5040, wr().be32(64).be32(300).be32(3600).be32(0x01020304).b);
     const bytes told = bytes{20, 0, 0, 0} + host(64) + host(300) + host(3600) + host(0x01020304);
@@ -121,48 +60,50 @@ TEST_F(Dl2Tunnel, MessagesByteExact) {
                       elem(257, bytes(17, 1)) + elem(33, kAssoc) + elem(0x5041, kHome, 7);
     const bytes odd_rec = bytes(12, 0) + kAssoc + bytes(18, 0), client = elem(19, kClient);
     const bytes refused = bytes{21} + bytes(7, 0) + kClient + bytes(24, 0);
-    const tables none, set_tbl = {{"3.23.3.31", set_up}}, odd_tbl = {{"3.23.3.31", odd_rec}};
-    const tables term_tbl = {{"3.23.3.32", kHome + kClient}};
-    const int up = MAP_SWITCH_COMM_ESTABLISHED, auth = MAP_SWITCH_COMM_SWITCH_AUTH_MODE;
+    // clang-format off
     const struct {
         handler fn;
-        bytes body, local;
-        tables kernel;
+        bytes body;
+        std::vector<bytes> local;
+        lines kernel;
         const char* text;
-        int state = up;     // -1: no switch connection record
         unsigned fail = 0;  // the kernel refuses this write
+        int state = MAP_SWITCH_COMM_ESTABLISHED;  // -1: no switch connection record
     } rows[] = {
-        {kConfig, elem(0x99, {1}) + limits, told, configured(64, 300, 3600, 0x01020304),
+        {kConfig, elem(0x99, {1}) + limits, {told}, configured(64, 300, 3600, 0x01020304),
          "map_dl2tunnel_config: max_clients: 64"},
-        {kConfig, client, bytes{20} + bytes(19, 0), configured(0, 0, 0, 0), "enable data sent OK"},
-        {kConfig, limits, told, none, "map_dl2tunnel_ap_set_max_clients error", up, 1},
-        {kSetup, setup + elem(33, kAssoc), bytes{21, 0} + set_up, set_tbl, "VLAN ID:      100"},
-        {kSetup, odd, bytes{21, 0} + odd_rec, odd_tbl, "map_dl2tunnel_setup: sent OK"},
-        {kSetup, setup, kNone, none, "Invalid mapd mode.", auth},
-        {kSetup, client, refused, none, "sysctl error", up, 1},
-        {kTerm, client + addr + elem(0x5041, kHome), bytes{22, 0} + kHome + kClient, term_tbl,
-         "map_dl2tunnel_terminate: sent OK"},
-        {kTerm, client, kNone, none, "Incorrect context parameter.", -1},
+        {kConfig, client, {bytes{20} + bytes(19, 0)}, configured(0, 0, 0, 0), "enable data sent"},
+        {kConfig, limits, {told}, {"3.23.1.13 refused"}, "ap_set_max_clients error", 1},
+        {kSetup, setup + elem(33, kAssoc), {bytes{21, 0} + set_up},
+         {wrote("3.23.3.31", str(set_up))}, "VLAN ID:      100"},
+        {kSetup, odd, {bytes{21, 0} + odd_rec}, {wrote("3.23.3.31", str(odd_rec))},
+         "map_dl2tunnel_setup: sent OK"},
+        {kSetup, setup, {}, {}, "Invalid mapd mode.", 0, MAP_SWITCH_COMM_SWITCH_AUTH_MODE},
+        {kSetup, client, {refused}, {"3.23.3.31 refused"}, "sysctl error", 1},
+        {kTerm, client + addr + elem(0x5041, kHome), {bytes{22, 0} + kHome + kClient},
+         {wrote("3.23.3.32", str(kHome + kClient))}, "map_dl2tunnel_terminate: sent OK"},
+        {kTerm, client, {}, {}, "Incorrect context parameter.", 0, -1},
     };
+    // clang-format on
     for (const auto& r : rows) {
-        rec->state = r.state;
+        local.rec->state = r.state;
         map_platform_fail_nth(map_platform_op::sysctl_write, r.fail);
-        std::string out = captured(MAP_TRACE_DL2TUNNEL, [&] {
-            EXPECT_EQ(r.fn(r.state < 0 ? nullptr : rec, r.body.data(), int(r.body.size())),
-                      r.local == kNone ? -1 : 0);
-            EXPECT_EQ(local(), r.local) << r.text;
+        const std::string out = captured(MAP_TRACE_DL2TUNNEL, [&] {
+            EXPECT_EQ(r.fn(r.state < 0 ? nullptr : local.rec, r.body.data(), int(r.body.size())),
+                      r.local.empty() ? -1 : 0);
+            EXPECT_EQ(local.got(), r.local) << r.text;
         });
-        EXPECT_EQ(kernel(), r.kernel) << r.text;
+        EXPECT_EQ(journal(sb), r.kernel) << r.text;
         EXPECT_TRUE(contains(out, r.text)) << out;
     }
-    rec->state = up;
-    for (bool closed : {false, true}) {
+    local.rec->state = MAP_SWITCH_COMM_ESTABLISHED;
+    for (bool closed : {false, true}) {  // no body, then hostapd's socket closed
         if (closed)
             mmsg_handler_close();
         for (std::string w : {"config", "setup", "term"}) {
             const handler fn = w == "config" ? kConfig : w == "setup" ? kSetup : kTerm;
-            std::string out = captured(0, [&] {
-                EXPECT_EQ(fn(rec, closed ? client.data() : nullptr, int(client.size())), -1);
+            const std::string out = captured(0, [&] {
+                EXPECT_EQ(fn(local.rec, closed ? client.data() : nullptr, int(client.size())), -1);
             });
             w = closed ? "sending dist l2 tunnel " + w + " msg to"
                        : "receiving dist l2 tunnel " + w;
@@ -171,36 +112,24 @@ TEST_F(Dl2Tunnel, MessagesByteExact) {
     }
 }
 
-// The configuration writes in this order and stops at the first refused write,
-// naming its setter; the module is enabled last.  Without a base MAC the
+// The configuration stops at the first refused write.  Without a base MAC the
 // record's own is written, without a switch connection record the configured
 // AP address.
 TEST_F(Dl2Tunnel, ConfigWriteOrderAndSources) {
-    std::istringstream order(
-        "1.13 max_clients 1.14 tunnel_idle_timeout 1.15 tunnel_age_timeout "
-        "1.16 mc_replication_limit 1.19 cpu_mac_addr 1.17 ip_addr 1.18 ip_mask "
-        "1.20 ip_gateway 1.11 mgmtvid 1.12 utgvid 3.34 enable");
-    const tables all = configured(0, 0, 0, 0);
-    tables before;
-    for (std::string item, setter; order >> item >> setter;) {
-        map_platform_fail_nth(map_platform_op::sysctl_write, unsigned(before.size() + 1));
+    const lines all = configured(0, 0, 0, 0);
+    for (size_t k = 1; k <= all.size(); ++k) {
+        map_platform_fail_nth(map_platform_op::sysctl_write, unsigned(k));
         map_dl2tunnel_config_record cfg{};
-        std::string out =
-            captured(MAP_TRACE_DL2TUNNEL, [&] { EXPECT_EQ(map_dl2tunnel_config(&cfg), 0); });
-        EXPECT_TRUE(contains(out, "_" + setter + " error")) << out;
-        EXPECT_EQ(kernel(), before) << setter;
-        before.emplace("3.23." + item, all.at("3.23." + item));
+        EXPECT_EQ(map_dl2tunnel_config(&cfg), 0) << k;
+        EXPECT_EQ(journal(sb), refused_at(all, k)) << k;
     }
     ASSERT_TRUE(db_set("system", nullptr, "base-mac", ""));
-    map_switch_comm_deinit(rec);
-    rec = nullptr;
+    map_switch_comm_deinit(local.rec);
+    local.rec = nullptr;
     map_dl2tunnel_config_record cfg{};
     cfg.ap_mac[5] = 0x42;
-    std::string out =
+    const std::string out =
         captured(MAP_TRACE_DL2TUNNEL, [&] { EXPECT_EQ(map_dl2tunnel_config(&cfg), 1); });
     EXPECT_TRUE(contains(out, "map_dl2tunnel_config: failed to get cpu_mac_addr")) << out;
-    EXPECT_EQ(kernel(), configured(0, 0, 0, 0, 0x0a010005, {0, 0, 0, 0, 0, 0x42}));
-    out = captured(MAP_TRACE_DL2TUNNEL, [] { EXPECT_EQ(map_dl2tunnel_enable(0), 1); });
-    EXPECT_EQ(kernel(), (tables{{"3.23.3.34", host(0)}}));
-    EXPECT_TRUE(contains(out, "map_dl2tunnel_enable: sent OK")) << out;
+    EXPECT_EQ(journal(sb), configured(0, 0, 0, 0, 0x0a010005, std::string(5, '\0') + "\x42"));
 }

@@ -1,97 +1,58 @@
-// The layer-2 tunnel's tables as the sandbox holds them: values, write order
-// (a write refused at step k leaves exactly the items before it), VAP slots.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
-#include "commands/map_cs.hpp"
-#include "platform/platform.hpp"
-#include "support/db.hpp"
-#include "support/sandbox.hpp"
-#include "switch/switch_comm.hpp"
+// The layer-2 tunnel's tables as the sandbox journals them: values, write
+// order, where a refused write stops a pass, VAP slots.
 #include "tunnel/map_tunnel.hpp"
+#include "commands/map_cs.hpp"
+#include "unit/tunnel/tunnel_test_util.hpp"
 
-using namespace mapd_test;
+using namespace tunnel_test;
+using Tunnel = ap_fixture;
 
-namespace {
-
-// 32-bit values in host order, as the tables hold them.
-std::string h(std::initializer_list<uint32_t> values) {
-    return std::string(reinterpret_cast<const char*>(std::data(values)), 4 * values.size());
-}
-using items = std::vector<std::pair<std::string, std::string>>;  // entry, value in write order
-
-struct Tunnel : testing::Test {
-    sandbox sb;
-    void SetUp() override {
-        ASSERT_TRUE(db_set("system", nullptr, "base-mac", "00:1a:2b:3c:4d:50") &&
-                    db_set("management", nullptr, "mask", "255.255.255.0") &&
-                    db_set("management", nullptr, "vlan-id", "12") &&
-                    db_set("ip-route", nullptr, "gateway", "10.0.0.1") &&
-                    db_set("untagged-vlan", nullptr, "vlan-id", "7"));
-    }
-    void TearDown() override { ap_tunnel_created = 0; }
-    // Runs `fn` on empty tables with write `refused` (from 1; 0: none) refused:
-    // the items before it hold their values, and nothing else exists.
-    template <typename Fn>
-    void run(unsigned refused, Fn fn, int want_rc, const items& want) {
-        std::filesystem::remove_all(sb.path("/sysctl"));
-        map_platform_fail_nth(map_platform_op::sysctl_write, refused);
-        EXPECT_EQ(fn(), want_rc) << "write " << refused << " refused";
-        for (size_t i = 0; i < want.size() && (refused == 0 || i + 1 < refused); ++i)
-            EXPECT_EQ(sb.read("/sysctl/3.21." + want[i].first), want[i].second) << refused;
-        std::error_code ec;
-        const long n = std::distance(std::filesystem::directory_iterator(sb.path("/sysctl"), ec),
-                                     std::filesystem::directory_iterator{});
-        EXPECT_EQ(n, refused == 0 ? long(want.size()) : refused - 1L);
-    }
-};
-
-}  // namespace
-
-// Passes over VAP 3 of radio 2 (VAP 19, slot 20).  With a tunnelled VAP: its
-// entry, then the AP entry created (no link record: its values 0) with the
-// mode last, whose refusal alone still counts as created.  With none: the
-// tunnel deleted, zeros and the mode last; once none exists, the VAP entry only.
+// Passes over VAP 3 of radio 2 (identifier 19, entry 20): its entry, then the
+// AP entry created (no link record: addresses 0) or deleted (zeros), the mode
+// last.  A refused write ends the pass and fails it, the mode's excepted.
+// Once the AP entry is as wanted, the VAP entry only.
 TEST_F(Tunnel, PassesWriteVapAndApEntriesInOrder) {
     map_vap_config vap{};
     vap.radio_id = 2, vap.vap_id = 3, vap.admin_mode = 1, vap.tunnel_mode = 5;
     vap.tunnel_subnet_addr = 0x0a010000, vap.tunnel_subnet_mask = 0xffff0000;
-    const auto pass = [&](int any) {
-        return [&, any] { return map_vap_tunnel_configuration(&vap, any); };
-    };
-    items want = {{"29.20.48", h({19})}, {"29.20.46", h({19, 0x0a010000})},
-                  {"29.20.47", h({19, 0xffff0000})}, {"29.20.45", h({19, 5})},
-                  {"29.20.44", h({19, 1})}, {"28.11", h({0})}, {"28.13", h({0})},
-                  {"28.14", h({0xffffff00})}, {"28.12", h({0x0a000001})},
-                  {"28.15", std::string("\x00\x1a\x2b\x3c\x4d\x50", 6)}, {"28.17", h({12})},
-                  {"28.18", h({7})}, {"28.19", h({0})}, {"28.16", h({1})}};
-    for (unsigned refused = 0; refused <= want.size(); ++refused) {
-        ap_tunnel_created = 0;
-        const bool created = refused == 0 || refused == want.size();
-        run(refused, pass(1), created ? 0 : -1, want);
-        EXPECT_EQ(ap_tunnel_created, created) << refused;
+    const lines vap_entry = {
+        wrote("3.21.29.20.48", h({19})), wrote("3.21.29.20.46", h({19, 0x0a010000})),
+        wrote("3.21.29.20.47", h({19, 0xffff0000})), wrote("3.21.29.20.45", h({19, 5})),
+        wrote("3.21.29.20.44", h({19, 1}))};
+    const std::pair<const char*, std::string> ap_entry[] = {
+        {"11", h({0})},          {"13", h({0})},   {"14", h({0xffffff00})},
+        {"12", h({0x0a010001})}, {"15", kBaseMac}, {"17", h({258})},
+        {"18", h({9})},          {"19", h({0})},   {"16", h({1})}};
+    lines created = vap_entry, deleted = vap_entry;
+    for (const auto& [item, value] : ap_entry) {
+        created.push_back(wrote(std::string("3.21.28.") + item, value));
+        deleted.push_back(wrote(std::string("3.21.28.") + item, std::string(value.size(), '\0')));
     }
-    const items vap_entry(want.begin(), want.begin() + 5);
-    run(0, pass(1), 0, vap_entry);  // created before: not written again
-    for (size_t i = 5; i < want.size(); ++i)
-        want[i].second.assign(want[i].second.size(), '\0');
-    for (unsigned refused : {13u, 0u}) {  // the MTU refused: the mode not yet written
-        ap_tunnel_created = 1;
-        run(refused, pass(0), refused == 0 ? 0 : -1, want);
-        EXPECT_EQ(ap_tunnel_created, refused == 13);
+    for (int any : {1, 0}) {
+        const lines& all = any ? created : deleted;
+        for (size_t k = 0; k <= all.size(); ++k) {
+            ap_tunnel_created = !any;
+            map_platform_fail_nth(map_platform_op::sysctl_write, unsigned(k));
+            const bool done = k == 0 || k == all.size();
+            EXPECT_EQ(map_vap_tunnel_configuration(&vap, any), done ? 0 : -1) << any << k;
+            EXPECT_EQ(ap_tunnel_created, done == bool(any)) << any << k;
+            EXPECT_EQ(journal(sb), refused_at(all, k)) << any << k;
+        }
+        EXPECT_EQ(map_vap_tunnel_configuration(&vap, any), 0);
+        EXPECT_EQ(journal(sb), vap_entry) << any;
     }
-    run(0, pass(0), 0, vap_entry);
-    vap.radio_id = 3;
-    run(0, pass(0), -1, {});
+    vap.radio_id = 3;  // no identifier: nothing written
+    EXPECT_EQ(map_vap_tunnel_configuration(&vap, 0), -1);
+    EXPECT_EQ(journal(sb), lines{});
+    ap_tunnel_created = 0;
 }
 
 // The link record's values go to their fields.
 TEST_F(Tunnel, RecordFromLink) {
-    auto link = std::make_unique<map_switch_comm>();
-    link->switch_ip = 0x0a0000fe, link->saved_ap_ip = 0x0a000002, link->tunnel_mtu = 1400;
+    map_switch_comm link{};
+    link.switch_ip = 0x0a0000fe, link.saved_ap_ip = 0x0a000002, link.tunnel_mtu = 1400;
     map_ap_tunnel_record r{};
-    ASSERT_EQ(map_ap_tunnel_record_build(link.get(), &r), 0);
+    ASSERT_EQ(map_ap_tunnel_record_build(&link, &r), 0);
     EXPECT_EQ(h({r.tunnel_mode, r.switch_ip, r.ap_ip, r.mtu}), h({1, 0xa0000fe, 0xa000002, 1400}));
 }
 
@@ -105,8 +66,9 @@ TEST_F(Tunnel, FindTunneledVap) {
     for (auto& vaps : cs->vaps)
         vaps.num_vaps = 4, vaps.vap_config.reset(new map_vap_config[5]{});
     // One VAP's tunnel mode (radio index, VAP index, mode) and the result.
-    const struct { int radio, vap, mode, want; } rows[] = {
-        {1, 3, 1, 1}, {1, 4, 1, 0}, {0, 0, 1, 0}, {1, 3, 0, 0}};
+    const struct {
+        int radio, vap, mode, want;
+    } rows[] = {{1, 3, 1, 1}, {1, 4, 1, 0}, {0, 0, 1, 0}, {1, 3, 0, 0}};
     for (const auto& r : rows) {
         cs->vaps[r.radio].vap_config[r.vap].tunnel_mode = static_cast<uint8_t>(r.mode);
         EXPECT_EQ(map_find_tunneled_vap(cs.get()), r.want) << r.radio << " " << r.vap;
