@@ -18,6 +18,7 @@
 
 #include "commands/map_cs.hpp"
 #include "core/managed_ap.hpp"
+#include "fuzz_ap.hpp"
 #include "core/map_handler.hpp"
 #include "dman/lsqlquery.hpp"
 #include "platform/platform.hpp"
@@ -25,12 +26,6 @@
 #include "switch/switch_msg.hpp"
 
 namespace {
-
-void db_set(const char* cls, const char* instance, const char* property, const char* value) {
-    pv* node = lsqlquery_new_pv_solo(property, value);
-    if (lsqlquery_set_pv(cls, instance, node, nullptr) != 0) abort();
-    lsqlquery_destroy_pv(node);
-}
 
 bool is_client_cmd(uint16_t type) {
     return type == SWITCH_NEW_ARP || type == SWITCH_DISASSOCIATE_CLIENT ||
@@ -46,17 +41,7 @@ bool is_client_cmd(uint16_t type) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char root[] = "/tmp/mapd-fuzz-client-XXXXXX";
     static map_control_block* cb = [] {
-        if (mkdtemp(root) == nullptr) abort();
-        atexit([] { std::filesystem::remove_all(root); });
-        map_platform_set_root(root);
-        db_set("system", nullptr, "base-mac", "00:1a:2b:3c:4d:50");
-        db_set("radio", "wlan0", "sentry-mode", "on");
-        auto* c = new map_control_block{};
-        c->managed_mode = 1;
-        c->switch_comm = new map_switch_comm{};
-        c->switch_comm->cb = c;
-        c->switch_comm->ap.max_bss = 2;
-        if (map_cs_init(c) != 0) abort();
+        map_control_block* c = fuzz_ap::make(root, {{"radio", "wlan0", "sentry-mode", "on"}});
         // VAP 1 of radio 1 (00:1a:2b:3c:4d:51) takes tunnelled clients.
         c->cs->vaps[0].vap_config[1].dl2tunnel = 1;
         c->cs->vaps[0].vap_config[1].vlan_id = 100;
@@ -64,8 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     if (size < 4 || !is_client_cmd(static_cast<uint16_t>(data[0] << 8 | data[1]))) return 0;
     map_switch_comm* rec = cb->switch_comm;
-    rec->tcp_fd = rec->udp_fd = rec->l2_fd = rec->ssl_rfd = rec->mapd_fd = rec->mapqosd_fd = -1;
-    rec->state = MAP_SWITCH_COMM_ESTABLISHED;
+    fuzz_ap::established(rec);
     map_platform_fail_clear();
     // A message whose first element byte is odd sees the kernel refuse a write.
     if (size > 4 && (data[4] & 1) != 0) map_platform_fail_nth(map_platform_op::sysctl_write, 1);

@@ -14,6 +14,7 @@
 
 #include "commands/map_cs.hpp"
 #include "core/managed_ap.hpp"
+#include "fuzz_ap.hpp"
 #include "core/map_handler.hpp"
 #include "dman/lsqlquery.hpp"
 #include "platform/platform.hpp"
@@ -23,12 +24,6 @@
 #include "tunnel/map_dl2tunnel.hpp"
 
 namespace {
-
-void db_set(const char* cls, const char* instance, const char* property, const char* value) {
-    pv* node = lsqlquery_new_pv_solo(property, value);
-    if (lsqlquery_set_pv(cls, instance, node, nullptr) != 0) abort();
-    lsqlquery_destroy_pv(node);
-}
 
 using handler = int (*)(map_switch_comm*, const uint8_t*, int);
 
@@ -46,30 +41,16 @@ handler handler_of(uint16_t type) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char root[] = "/tmp/mapd-fuzz-tunnel-XXXXXX";
-    static map_control_block* cb = [] {
-        if (mkdtemp(root) == nullptr) abort();
-        atexit([] { std::filesystem::remove_all(root); });
-        map_platform_set_root(root);
-        db_set("system", nullptr, "base-mac", "00:1a:2b:3c:4d:50");
-        db_set("management", nullptr, "ip", "10.1.0.5");
-        db_set("management", nullptr, "mask", "255.255.0.0");
-        db_set("management", nullptr, "vlan-id", "7");
-        db_set("untagged-vlan", nullptr, "vlan-id", "9");
-        db_set("ip-route", nullptr, "gateway", "10.1.0.1");
-        auto* c = new map_control_block{};
-        c->managed_mode = 1;
-        c->switch_comm = new map_switch_comm{};
-        c->switch_comm->cb = c;
-        c->switch_comm->ap.max_bss = 2;
-        if (map_cs_init(c) != 0) abort();
-        return c;
-    }();
+    static map_control_block* cb = fuzz_ap::make(root, {{"management", nullptr, "ip", "10.1.0.5"},
+                                                        {"management", nullptr, "mask", "255.255.0.0"},
+                                                        {"management", nullptr, "vlan-id", "7"},
+                                                        {"untagged-vlan", nullptr, "vlan-id", "9"},
+                                                        {"ip-route", nullptr, "gateway", "10.1.0.1"}});
     if (size < 4) return 0;
     const handler fn = handler_of(static_cast<uint16_t>(data[0] << 8 | data[1]));
     if (fn == nullptr) return 0;
     map_switch_comm* rec = cb->switch_comm;
-    rec->tcp_fd = rec->udp_fd = rec->l2_fd = rec->ssl_rfd = rec->mapd_fd = rec->mapqosd_fd = -1;
-    rec->state = MAP_SWITCH_COMM_ESTABLISHED;
+    fuzz_ap::established(rec);
     // A message whose first element byte is odd sees the kernel refuse a write.
     const auto arm = [&] {
         map_platform_fail_clear();

@@ -29,6 +29,9 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_radio.cpp
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_vap.cpp
     ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_cp.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_radio_cmds.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/commands/map_cs_wids.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/commands/map_ap_provision.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config_radio.cpp
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config_vap.cpp
     ${CMAKE_CURRENT_LIST_DIR}/stats/map_stats_collect.cpp

@@ -1,9 +1,14 @@
 #include "swsim/roam_msg.hpp"
 
+#include <arpa/inet.h>
+
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "switch/switch_msg.hpp"
 #include "switch/switch_comm_util.hpp"
@@ -321,4 +326,320 @@ std::string swsim_radio_report_decode(const std::vector<uint8_t>& msg) {
         problems += (problems.empty() ? "" : ", ") + std::to_string(wire_remaining(r)) + " stray bytes at the end";
     }
     return out + (problems.empty() ? "" : "; MALFORMED: " + problems);
+}
+
+// ---- radio, WIDS, RRM and provisioning commands ---------------------------------
+
+namespace {
+
+// Begins message `type` in `buf` with the AP MAC.
+void with_ap(wire_msg& m, std::vector<uint8_t>& buf, uint16_t type, const uint8_t ap[6]) {
+    wire_msg_begin(m, buf.data(), buf.size(), type);
+    wire_msg_add(m, 0x0021, ap, 6);
+}
+
+bool hex_bytes(const std::string& t, uint8_t* out, size_t n) {
+    if (t.size() != 2 * n) return false;
+    for (char c : t) {
+        if (!isxdigit(static_cast<unsigned char>(c))) return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<uint8_t>(strtoul(t.substr(2 * i, 2).c_str(), nullptr, 16));
+    }
+    return true;
+}
+
+// "A/B" split at its first '/'; false without one.
+bool halves(const std::string& t, char sep, std::string& a, std::string& b) {
+    size_t at = t.find(sep);
+    if (at == std::string::npos) return false;
+    a = t.substr(0, at);
+    b = t.substr(at + 1);
+    return true;
+}
+
+bool wids_entry(const std::string& t, swsim_wids_entry& e) {
+    std::string mac, ch;
+    unsigned long v = 0;
+    if (!halves(t, '/', mac, ch) || !swsim_mac_parse(mac, e.bssid) || !number(ch, 255, v)) {
+        return false;
+    }
+    e.channel = static_cast<uint8_t>(v);
+    return true;
+}
+
+bool rrm_vap(const std::string& t, swsim_rrm_vap& vap) {
+    std::string mac, list;
+    if (!halves(t, '=', mac, list) || !swsim_mac_parse(mac, vap.mac)) return false;
+    for (const auto& n : list.empty() ? std::vector<std::string>{} : swsim_split_commas(list)) {
+        swsim_rrm_nbr nbr;
+        std::string nmac, info;
+        if (vap.nbrs.size() == 8 || !halves(n, '/', nmac, info) ||
+            !swsim_mac_parse(nmac, nbr.mac) || !hex_bytes(info, nbr.info, 7)) {
+            return false;
+        }
+        vap.nbrs.push_back(nbr);
+    }
+    return true;
+}
+
+bool switch_addr(const std::string& t, map_switch_addr& a) {
+    in_addr v4{};
+    in6_addr v6{};
+    if (inet_pton(AF_INET, t.c_str(), &v4) == 1) {
+        a = map_switch_addr_from_ipv4(ntohl(v4.s_addr));
+        return true;
+    }
+    if (inet_pton(AF_INET6, t.c_str(), &v6) != 1) return false;
+    a = map_switch_addr{};
+    a.is_ipv6 = 1;
+    memcpy(a.addr, &v6, 16);
+    return true;
+}
+
+bool read_file(const std::string& path, std::string& text) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return false;
+    std::stringstream all;
+    all << f.rdbuf();
+    text = all.str();
+    return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> swsim_msg_rf_scan(const uint8_t ap[6], uint16_t seconds) {
+    wire_msg m;
+    std::vector<uint8_t> buf(20);
+    with_ap(m, buf, SWITCH_SCAN_REPORT_INT, ap);
+    wire_msg_add_be16(m, 0x3101, seconds);
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_channel(const uint8_t ap[6], uint8_t radio, uint32_t channel) {
+    wire_msg m;
+    std::vector<uint8_t> buf(27);
+    with_ap(m, buf, SWITCH_CHANGE_CHANNEL, ap);
+    wire_msg_add_u8(m, 0x3101, radio);
+    wire_msg_add_be32(m, 0x3104, channel);
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_power(const uint8_t ap[6], uint8_t radio, uint8_t level) {
+    wire_msg m;
+    std::vector<uint8_t> buf(24);
+    with_ap(m, buf, SWITCH_CHANGE_POWER, ap);
+    wire_msg_add_u8(m, 0x3101, radio);
+    wire_msg_add_u8(m, 0x3105, level);
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_wids(const uint8_t ap[6], bool on, uint16_t interval,
+                                    uint16_t attack_interval,
+                                    const std::vector<swsim_wids_entry>& list) {
+    std::vector<uint8_t> entries;
+    for (const auto& e : list) {
+        entries.insert(entries.end(), e.bssid, e.bssid + 6);
+        entries.push_back(e.channel);
+    }
+    wire_msg m;
+    std::vector<uint8_t> buf(41 + entries.size());
+    with_ap(m, buf, MAP_SWITCH_AP_WIDS_CONFIG_MSG_ID, ap);
+    wire_msg_add_u8(m, 0x7001, on ? 1 : 0);
+    wire_msg_add_be16(m, 0x7002, interval);
+    wire_msg_add_be16(m, 0x7003, attack_interval);
+    wire_msg_add_be16(m, 0x7004, static_cast<uint16_t>(list.size()));
+    wire_msg_add(m, 0x7005, entries.data(), static_cast<uint16_t>(entries.size()));
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_rrm_neighbors(const uint8_t ap[6],
+                                             const std::vector<swsim_rrm_vap>& vaps) {
+    size_t room = 14;
+    for (const auto& v : vaps) room += 10 + 21 * v.nbrs.size();
+    wire_msg m;
+    std::vector<uint8_t> buf(room);
+    with_ap(m, buf, RRM_NEIGHBOR_LIST, ap);
+    for (const auto& v : vaps) {
+        wire_msg_add(m, 0x5001, v.mac, 6);
+        for (const auto& n : v.nbrs) {
+            wire_msg_add(m, 0x3022, n.mac, 6);
+            wire_msg_add(m, 0x5053, n.info, 7);
+        }
+    }
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_chan_load_req(const uint8_t ap[6], const uint8_t client[6],
+                                             uint8_t channel, uint16_t duration) {
+    wire_msg m;
+    std::vector<uint8_t> buf(35);
+    with_ap(m, buf, RRM_CHANNEL_LOAD_REQ, ap);
+    wire_msg_add(m, 0x0013, client, 6);
+    wire_msg_add_u8(m, 0x0043, channel);
+    wire_msg_add_be16(m, 0x504F, duration);
+    return finish(m, buf);
+}
+
+int swsim_radio_cmd_parse(const std::string& verb, const std::vector<std::string>& a,
+                          swsim_radio_cmd& cmd, std::string& error) {
+    // The values before the list with their largest values (0: a word or a
+    // MAC, read below), and the most entries of the list.
+    struct shape {
+        const char* verb;
+        uint16_t type;
+        size_t fixed, list;
+        unsigned long limit[3];
+    };
+    static constexpr shape kShapes[] = {
+        {"rf-scan", SWITCH_SCAN_REPORT_INT, 1, 0, {65535}},
+        {"channel", SWITCH_CHANGE_CHANNEL, 2, 0, {255, 0xFFFFFFFF}},
+        {"power", SWITCH_CHANGE_POWER, 2, 0, {255, 255}},
+        {"wids", MAP_SWITCH_AP_WIDS_CONFIG_MSG_ID, 3, 32, {0, 65535, 65535}},
+        {"rrm-neighbors", RRM_NEIGHBOR_LIST, 0, 64, {}},
+        {"chan-load", RRM_CHANNEL_LOAD_REQ, 3, 0, {0, 255, 65535}},
+    };
+    const shape* s = nullptr;
+    for (const auto& x : kShapes) {
+        if (verb == x.verb) s = &x;
+    }
+    if (s == nullptr) return 1;
+    if (a.size() < s->fixed || a.size() > s->fixed + s->list + 1) {
+        error = "wrong number of values for " + verb;
+        return -1;
+    }
+    swsim_radio_cmd c;
+    c.type = s->type;
+    // A last value that is a plain MAC (no '/' or '=') names the AP.
+    size_t n = a.size();
+    if (n > s->fixed && a[n - 1].find_first_of("/=") == std::string::npos) {
+        if (!swsim_mac_parse(a[n - 1], c.ap)) {
+            error = "bad AP MAC address for " + verb + ": " + a[n - 1];
+            return -1;
+        }
+        c.ap_given = true;
+        --n;
+    }
+    if (n - s->fixed > s->list) {
+        error = "more than " + std::to_string(s->list) + " entries for " + verb;
+        return -1;
+    }
+    unsigned long v[3] = {};
+    for (size_t i = 0; i < s->fixed; ++i) {
+        if (s->limit[i] > 0 && !number(a[i], s->limit[i], v[i])) {
+            error = "bad value for " + verb + " (0 to " + std::to_string(s->limit[i]) +
+                    "): " + a[i];
+            return -1;
+        }
+    }
+    if (c.type == MAP_SWITCH_AP_WIDS_CONFIG_MSG_ID && a[0] != "on" && a[0] != "off") {
+        error = "wids takes on or off, not " + a[0];
+        return -1;
+    }
+    if (c.type == RRM_CHANNEL_LOAD_REQ && !swsim_mac_parse(a[0], c.client)) {
+        error = "bad client MAC address for " + verb + ": " + a[0];
+        return -1;
+    }
+    for (size_t i = s->fixed; i < n; ++i) {
+        bool ok = false;
+        if (c.type == MAP_SWITCH_AP_WIDS_CONFIG_MSG_ID) {
+            c.bssids.emplace_back();
+            ok = wids_entry(a[i], c.bssids.back());
+        } else if (c.type == RRM_NEIGHBOR_LIST) {
+            c.vaps.emplace_back();
+            ok = rrm_vap(a[i], c.vaps.back());
+        }
+        if (!ok) {
+            error = "bad entry for " + verb + ": " + a[i];
+            return -1;
+        }
+    }
+    if (c.type == RRM_NEIGHBOR_LIST && c.vaps.empty()) {
+        error = "rrm-neighbors needs a VAP";
+        return -1;
+    }
+    switch (c.type) {
+        case SWITCH_SCAN_REPORT_INT: c.seconds = static_cast<uint16_t>(v[0]); break;
+        case SWITCH_CHANGE_CHANNEL:
+        case SWITCH_CHANGE_POWER:
+            c.radio = static_cast<uint8_t>(v[0]);
+            c.channel = static_cast<uint32_t>(v[1]);
+            c.level = static_cast<uint8_t>(v[1]);
+            break;
+        case MAP_SWITCH_AP_WIDS_CONFIG_MSG_ID:
+            c.wids_on = a[0] == "on";
+            c.seconds = static_cast<uint16_t>(v[1]);
+            c.attack_interval = static_cast<uint16_t>(v[2]);
+            break;
+        case RRM_CHANNEL_LOAD_REQ:
+            c.channel = static_cast<uint32_t>(v[1]);
+            c.duration = static_cast<uint16_t>(v[2]);
+            break;
+        default: break;
+    }
+    cmd = c;
+    return 0;
+}
+
+std::vector<uint8_t> swsim_radio_cmd_build(const swsim_radio_cmd& c, const uint8_t own_ap[6]) {
+    const uint8_t* ap = c.ap_given ? c.ap : own_ap;
+    switch (c.type) {
+        case SWITCH_SCAN_REPORT_INT: return swsim_msg_rf_scan(ap, c.seconds);
+        case SWITCH_CHANGE_CHANNEL: return swsim_msg_channel(ap, c.radio, c.channel);
+        case SWITCH_CHANGE_POWER: return swsim_msg_power(ap, c.radio, c.level);
+        case MAP_SWITCH_AP_WIDS_CONFIG_MSG_ID:
+            return swsim_msg_wids(ap, c.wids_on, c.seconds, c.attack_interval, c.bssids);
+        case RRM_NEIGHBOR_LIST: return swsim_msg_rrm_neighbors(ap, c.vaps);
+        case RRM_CHANNEL_LOAD_REQ:
+            return swsim_msg_chan_load_req(ap, c.client, static_cast<uint8_t>(c.channel),
+                                           c.duration);
+        default: break;
+    }
+    return {};
+}
+
+int swsim_provision_parse(const std::vector<std::string>& words, swsim_provision& p,
+                          std::string& error) {
+    swsim_provision out;
+    map_provision_cmd& c = out.cmd;
+    for (const auto& w : words) {
+        std::string key, value;
+        if (!halves(w, '=', key, value)) key.clear();
+        unsigned long flag = 0;
+        bool ok = false;
+        if (key == "switch") {
+            ok = out.switch_given = switch_addr(value, c.switch_addr);
+        } else if (key == "primary") {
+            ok = out.primary_given = switch_addr(value, c.primary);
+        } else if (key == "backup") {
+            ok = switch_addr(value, c.backup);
+        } else if (key == "mutual" || key == "reprovision") {
+            ok = number(value, 1, flag);
+            (key == "mutual" ? c.mutual_auth : c.reprovision_unmanaged) =
+                static_cast<uint8_t>(flag);
+        } else if (key == "cert" || key == "backup-cert") {
+            ok = read_file(value, key == "cert" ? c.primary_cert : c.backup_cert);
+        } else if (key == "ap-mac") {
+            ok = out.ap_given = swsim_mac_parse(value, c.ap_mac);
+        }
+        if (!ok) {
+            error = "bad provisioning value (switch=, primary=, backup=, mutual=0|1, "
+                    "reprovision=0|1, cert=, backup-cert=, ap-mac=): " + w;
+            return -1;
+        }
+    }
+    p = out;
+    return 0;
+}
+
+std::vector<uint8_t> swsim_provision_build(const swsim_provision& p, uint32_t own_ip,
+                                           const uint8_t* own_ap, std::string& error) {
+    map_provision_cmd c = p.cmd;
+    if (!p.switch_given) c.switch_addr = map_switch_addr_from_ipv4(own_ip);
+    if (!p.primary_given) c.primary = c.switch_addr;
+    if (!p.ap_given && own_ap != nullptr) memcpy(c.ap_mac, own_ap, 6);
+    c.with_ap_mac = p.ap_given || own_ap != nullptr;
+    auto msg = map_provision_cmd_build(c);
+    if (msg.empty()) error = "the certificates do not fit one message";
+    return msg;
 }

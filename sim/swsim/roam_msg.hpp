@@ -4,7 +4,9 @@
 // has heard of each client, so that a scenario step names only the client;
 // and the RF-scan reports (10) and supported-channel lists (31) that hostapd
 // builds itself and the AP forwards, listed element by element.  The AP's
-// roaming messages are read by swsim_client_parse (client_msg.hpp).
+// roaming messages are read by swsim_client_parse (client_msg.hpp).  A
+// section of its own at the end builds the switch's radio, WIDS, RRM and
+// provisioning commands.
 //
 // The TSPEC policy says how swsim answers an admission request (104):
 //   admit    reply 105 with the request's stream and the admitted flag 1
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "swsim/client_msg.hpp"
+#include "wire/map_provision_msg.hpp"
 
 // 38: client (0xF100), SSID (0xF101, the 32-byte field; left out when
 // `with_ssid` is false), PMK (0xF104).
@@ -107,3 +110,94 @@ std::vector<uint8_t> swsim_roam_cmd_build(const swsim_roam_cmd& cmd, const swsim
 // "; MALFORMED: ..." when the length field or an element does not fit.
 // Empty for other types.
 std::string swsim_radio_report_decode(const std::vector<uint8_t>& msg);
+
+// ---- radio, WIDS, RRM and provisioning commands ---------------------------------
+// The switch's commands that tune a managed AP's radios and its intrusion
+// detection and radio measurement, as swsim builds them (big-endian values):
+//   9    AP MAC (0x0021), RF scan interval (0x3101, 16-bit seconds)
+//   32   AP MAC, radio id (0x3101, 1 byte), channel (0x3104, 32-bit)
+//   33   AP MAC, radio id (0x3101), power level (0x3105, 1 byte)
+//   70   AP MAC, wired network detection on/off (0x7001, 1 byte), its interval
+//        (0x7002, 16-bit), AP attack interval (0x7003, 16-bit), BSSID attack
+//        list count (0x7004, 16-bit), the list (0x7005: 7 bytes an entry, BSSID
+//        then channel)
+//   528  AP MAC, then per VAP its MAC (0x5001) and per neighbour its MAC
+//        (0x3022) and 7-byte information (0x5053)
+//   529  AP MAC, client MAC (0x0013), channel (0x0043, 1 byte), measurement
+//        duration (0x504F, 16-bit TUs)
+struct swsim_wids_entry {
+    uint8_t bssid[6] = {};
+    uint8_t channel = 0;
+};
+struct swsim_rrm_nbr {
+    uint8_t mac[6] = {};
+    uint8_t info[7] = {};
+};
+struct swsim_rrm_vap {
+    uint8_t mac[6] = {};
+    std::vector<swsim_rrm_nbr> nbrs;
+};
+std::vector<uint8_t> swsim_msg_rf_scan(const uint8_t ap[6], uint16_t seconds);
+std::vector<uint8_t> swsim_msg_channel(const uint8_t ap[6], uint8_t radio, uint32_t channel);
+std::vector<uint8_t> swsim_msg_power(const uint8_t ap[6], uint8_t radio, uint8_t level);
+std::vector<uint8_t> swsim_msg_wids(const uint8_t ap[6], bool on, uint16_t interval,
+                                    uint16_t attack_interval,
+                                    const std::vector<swsim_wids_entry>& list);
+std::vector<uint8_t> swsim_msg_rrm_neighbors(const uint8_t ap[6],
+                                             const std::vector<swsim_rrm_vap>& vaps);
+std::vector<uint8_t> swsim_msg_chan_load_req(const uint8_t ap[6], const uint8_t client[6],
+                                             uint8_t channel, uint16_t duration);
+
+// A command step of a scenario, parsed (a trailing AP-MAC names another AP
+// than the one the switch talks to, to try the AP's refusal):
+//   rf-scan SECONDS [AP-MAC]                          0 to 65535
+//   channel RADIO CHANNEL [AP-MAC]                    radio 0 to 255, channel 32-bit
+//   power RADIO LEVEL [AP-MAC]                        both 0 to 255
+//   wids on|off INTERVAL ATTACK-INTERVAL [BSSID/CHANNEL ...] [AP-MAC]
+//                                                     intervals 0 to 65535, up to
+//                                                     32 entries, channel 0 to 255
+//   rrm-neighbors VAP-MAC=[NBR-MAC/INFO,...] ... [AP-MAC]
+//                                                     INFO: 14 hex digits (7 bytes);
+//                                                     up to 64 VAPs of up to 8
+//                                                     neighbours ("VAP-MAC=": none)
+//   chan-load CLIENT-MAC CHANNEL DURATION [AP-MAC]    channel 0 to 255, duration
+//                                                     0 to 65535
+// Radio ids, channels, counts and list sizes the AP refuses (radio 0 or 3,
+// channel 0, more than 16 BSSIDs or 3 neighbours) are sent as given.
+struct swsim_radio_cmd {
+    uint16_t type = 0;
+    uint8_t ap[6] = {};
+    bool ap_given = false;
+    uint8_t radio = 0, level = 0;
+    uint32_t channel = 0;
+    uint16_t seconds = 0, attack_interval = 0, duration = 0;
+    bool wids_on = false;
+    std::vector<swsim_wids_entry> bssids;
+    std::vector<swsim_rrm_vap> vaps;
+    uint8_t client[6] = {};
+};
+// 0, 1 when `verb` is not a command step, -1 with `error` set.
+int swsim_radio_cmd_parse(const std::string& verb, const std::vector<std::string>& args,
+                          swsim_radio_cmd& cmd, std::string& error);
+// The message of a step; `own_ap` unless the step named another AP.
+std::vector<uint8_t> swsim_radio_cmd_build(const swsim_radio_cmd& cmd, const uint8_t own_ap[6]);
+
+// The provisioning command (514) of a scenario step or of the provisioning
+// tool, from words:
+//   switch=IP primary=IP backup=IP mutual=0|1 reprovision=0|1 cert=FILE
+//   backup-cert=FILE ap-mac=MAC
+// IP is IPv4 or IPv6.  Left out: the switch is the switch's own address, the
+// primary switch the switch, the backup 0.0.0.0, both flags 0, no certificate
+// elements, and the AP MAC the one the switch talks to (none when it knows
+// none).  A certificate file is read when the words are; it may exceed what
+// the AP takes (1024 bytes), to try its refusal.
+struct swsim_provision {
+    map_provision_cmd cmd;
+    bool switch_given = false, primary_given = false, ap_given = false;
+};
+int swsim_provision_parse(const std::vector<std::string>& words, swsim_provision& p,
+                          std::string& error);
+// The message; `own_ip` in host order, `own_ap` null when no AP MAC is known.
+// Empty with `error` set when the certificates do not fit one message.
+std::vector<uint8_t> swsim_provision_build(const swsim_provision& p, uint32_t own_ip,
+                                           const uint8_t* own_ap, std::string& error);

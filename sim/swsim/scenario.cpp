@@ -36,10 +36,12 @@ constexpr verb_rule kVerbs[] = {
     {"tspec", 1, 1},     {"tspec-delete", 1, 2}, {"pmk", 1, 2},  {"preauth", 2, 2},
     {"preauth-ans", 2, 2}, {"radius", 2, 2},
     {"dl2-config", 4, 4}, {"dl2-setup", 5, 5}, {"dl2-term", 2, 2}, {"cl2-vlans", 1, 1},
+    {"rf-scan", 1, 2},   {"channel", 2, 3},   {"power", 2, 3},    {"wids", 3, 36},
+    {"rrm-neighbors", 1, 65}, {"chan-load", 3, 4}, {"provision", 0, 8},
 };
 
-// Checks the values of the client steps when the scenario is read; 0, or -1
-// with `error` set.  Other steps are checked when they run.
+// Checks the values of the client and command steps when the scenario is
+// read; 0, or -1 with `error` set.  Other steps are checked when they run.
 int client_step_check(const swsim_step& st, std::string& error) {
     if (st.verb == "assoc") {
         swsim_assoc_policy p;
@@ -49,6 +51,13 @@ int client_step_check(const swsim_step& st, std::string& error) {
         swsim_tspec_mode m;
         return swsim_tspec_mode_parse(st.args[0], m, error);
     }
+    if (st.verb == "provision") {
+        swsim_provision p;
+        return swsim_provision_parse(st.args, p, error);
+    }
+    swsim_radio_cmd radio;
+    const int command = swsim_radio_cmd_parse(st.verb, st.args, radio, error);
+    if (command != 1) return command;
     std::vector<uint8_t> msg;
     int tunnel = swsim_tunnel_step_build(st.verb, st.args, msg, error);
     if (tunnel != 1) return tunnel;
@@ -225,8 +234,25 @@ struct runner {
             say(std::string("  TSPEC admission requests now: ") + swsim_tspec_mode_text(s.roam.tspec));
             return true;
         }
-        swsim_client_cmd cmd;
         std::string error;
+        swsim_radio_cmd radio;
+        if (swsim_radio_cmd_parse(st.verb, a, radio, error) == 0) {
+            return swsim_send(s, swsim_radio_cmd_build(radio, s.ident.mac)) == 0;
+        }
+        if (st.verb == "provision") {
+            // The switch's own address and the AP's MAC unless the step names others.
+            swsim_provision p;
+            in_addr own{};
+            inet_pton(AF_INET, s.opt.ip.c_str(), &own);
+            std::vector<uint8_t> msg;
+            if (swsim_provision_parse(a, p, error) == 0) {
+                msg = swsim_provision_build(p, ntohl(own.s_addr),
+                                            s.ident.valid ? s.ident.mac : nullptr, error);
+            }
+            if (msg.empty()) say("  failed: " + error);
+            return !msg.empty() && swsim_send(s, msg) == 0;
+        }
+        swsim_client_cmd cmd;
         std::vector<uint8_t> msg;
         if (swsim_tunnel_step_build(st.verb, a, msg, error) == 0) {
             say("  " + swsim_tunnel_decode(msg));

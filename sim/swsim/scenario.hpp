@@ -44,6 +44,28 @@
 //   cl2-vlans 10,20,30          the central tunnel's VLAN list (128); "-": none
 //                               (see config_msg.hpp for the layouts; each is
 //                               printed decoded as it goes)
+//   rf-scan 30                  RF scan interval (9), seconds
+//   channel 1 36                channel set (32): radio id, channel
+//   power 2 17                  power level set (33): radio id, level
+//   wids on 60 120 0e:0e:0e:0e:0e:01/6
+//                               WIDS configuration (70): wired network detection
+//                               on|off, its interval, the AP attack interval, then
+//                               BSSID/CHANNEL entries of the attack list
+//   rrm-neighbors 02:00:00:00:01:01=02:00:00:00:02:01/00112233445566,02:...
+//                               RRM neighbour list (528): per VAP, its MAC "=" its
+//                               neighbours, each MAC "/" 7 bytes of information in
+//                               hex, commas between them
+//   chan-load 02:00:00:00:00:07 36 50
+//                               RRM channel load request (529): client, channel,
+//                               duration in TUs
+//                               (the six above take a last AP-MAC to name another
+//                               AP than the one identified; see roam_msg.hpp)
+//   provision primary=127.0.0.2 backup=127.0.0.3 mutual=0
+//                               AP provisioning command (514) over TLS: switch=,
+//                               primary=, backup= (IPv4 or IPv6), mutual=0|1,
+//                               reprovision=0|1, cert=FILE, backup-cert=FILE,
+//                               ap-mac=MAC; the reply (515) is printed as it comes
+//                               ("expect AP_PROVISION_REPLY_MSG 5")
 //   config                      one configuration message from the lines below,
 //     radio 1 channel=36          up to "end" (see config_msg.hpp for the lines)
 //     vap 1 0 ssid=corp security=wpa-personal key=secret-key

@@ -5,10 +5,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -49,6 +51,102 @@ std::string field_text(std::span<const uint8_t> v) {
     size_t n = 0;
     while (n < v.size() && v[n] != 0) ++n;
     return std::string(reinterpret_cast<const char*>(v.data()), n);
+}
+
+// The provisioning reply (515), field by field in its fixed order:
+//   "ap 127.0.0.1 mac ... status 1 primary ... backup ... mutual-auth 0
+//   reprovision 0 ap-cert 0 bytes"
+// with "; MALFORMED: ..." for a wrong length field, an element out of order,
+// of the wrong length, cut short or missing, a missing or non-zero byte
+// after the status element (which its length does not count), non-zero
+// bytes before an IPv4 address, a certificate without mutual
+// authentication, and stray bytes at the end.
+std::string provision_reply_decode(const std::vector<uint8_t>& msg) {
+    struct field {
+        uint16_t type;
+        int len;  // -1: any
+        const char* name;
+    };
+    static constexpr field kFields[] = {
+        {0x0101, 17, "ap"},         {0x0021, 6, "mac"},      {0x0117, 1, "status"},
+        {0x0110, 17, "primary"},    {0x0111, 17, "backup"},  {0x0112, 1, "mutual-auth"},
+        {0x0113, 1, "reprovision"}, {0x0114, -1, "ap-cert"},
+    };
+    std::string out, problems;
+    char b[96];
+    auto problem = [&](const std::string& p) { problems += (problems.empty() ? "" : ", ") + p; };
+    const uint16_t length = wire_load_be16(msg.data() + 2);
+    if (length != msg.size()) {
+        problem("length field " + std::to_string(length) + " in " + std::to_string(msg.size()) +
+                " bytes");
+    }
+    wire_reader r = wire_reader_make(msg.data() + 4, msg.size() - 4);
+    wire_elem e;
+    int last = -1;
+    bool seen[8] = {};
+    uint8_t mutual = 0;
+    while (wire_elem_next(r, e)) {
+        int i = 0;
+        while (i < 8 && kFields[i].type != e.type) ++i;
+        if (i == 8 || !e.complete || (kFields[i].len >= 0 && e.len != kFields[i].len)) {
+            snprintf(b, sizeof b, " elem-0x%04x(%u)", e.type, e.len);
+            out += b;
+            if (i == 8) {
+                snprintf(b, sizeof b, "element 0x%04x unknown", e.type);
+            } else if (!e.complete) {
+                snprintf(b, sizeof b, "element 0x%04x cut short", e.type);
+            } else {
+                snprintf(b, sizeof b, "element 0x%04x length %u (expected %d)", e.type, e.len,
+                         kFields[i].len);
+            }
+            problem(b);
+            continue;
+        }
+        if (i <= last) {
+            snprintf(b, sizeof b, "element 0x%04x out of order", e.type);
+            problem(b);
+        }
+        last = i;
+        seen[i] = true;
+        const uint8_t* p = e.value.data();
+        out += std::string(" ") + kFields[i].name + " ";
+        if (kFields[i].len == 17 && p[0] != 0) {
+            inet_ntop(AF_INET6, p + 1, b, sizeof b);
+            out += std::string("ipv6 ") + b;
+        } else if (kFields[i].len == 17) {
+            inet_ntop(AF_INET, p + 13, b, sizeof b);
+            out += b;
+            if (std::any_of(p + 1, p + 13, [](uint8_t x) { return x != 0; })) {
+                snprintf(b, sizeof b, "element 0x%04x: non-zero bytes before the IPv4 address",
+                         e.type);
+                problem(b);
+            }
+        } else if (e.type == 0x0021) {
+            out += swsim_mac_text(p);
+        } else if (e.type == 0x0114) {
+            out += std::to_string(e.len) + " bytes";
+            if (e.len > 0 && mutual != 1) problem("a certificate without mutual authentication");
+        } else {
+            out += std::to_string(p[0]);
+            if (e.type == 0x0112) mutual = p[0];
+        }
+        uint8_t pad = 0;
+        if (e.type == 0x0117 && !wire_read_u8(r, pad)) problem("no byte after the status element");
+        if (e.type == 0x0117 && pad != 0) {
+            snprintf(b, sizeof b, "byte 0x%02x after the status element", pad);
+            problem(b);
+        }
+    }
+    for (int i = 0; i < 8; ++i) {
+        if (!seen[i]) {
+            snprintf(b, sizeof b, "element 0x%04x missing", kFields[i].type);
+            problem(b);
+        }
+    }
+    if (wire_remaining(r) > 0) {
+        problem(std::to_string(wire_remaining(r)) + " stray bytes at the end");
+    }
+    return ":" + out + (problems.empty() ? "" : "; MALFORMED: " + problems);
 }
 
 }  // namespace
@@ -96,6 +194,10 @@ int swsim_open(swsim& s, const swsim_options& opt, std::string& error) {
         if (ok && !opt.ca_file.empty()) {
             ok = SSL_CTX_load_verify_locations(s.ctx, opt.ca_file.c_str(), nullptr) == 1;
             SSL_CTX_set_verify(s.ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+            // The AP's self-issued certificate is a CA certificate for
+            // certificate signing only, not marked for client use: without
+            // this its purpose check fails the handshake.
+            X509_VERIFY_PARAM_set_purpose(SSL_CTX_get0_param(s.ctx), X509_PURPOSE_ANY);
         }
     }
     if (!ok) {
@@ -396,6 +498,8 @@ std::string swsim_decode(const std::vector<uint8_t>& msg) {
     } else if (type == SWITCH_STATUS_INT && msg.size() == 20) {
         out += ": AP " + std::string(mac_to_string(msg.data() + 8)) + ", interval " +
                std::to_string(wire_load_be16(msg.data() + 18)) + " s";
+    } else if (type == AP_PROVISION_REPLY_MSG) {
+        out += provision_reply_decode(msg);
     } else if (type == SWITCH_KEEPALIVE && msg.size() >= 12) {
         out += ": interval " + std::to_string(wire_load_be32(msg.data() + 8));
     }

@@ -1,7 +1,13 @@
 // swsim: plays the wireless switch on 127.0.0.2 and prints a timestamped
-// account of the session with the AP.
+// account of the session with the AP; "swsim provision" sends one AP
+// provisioning command over UDP and prints the reply.
+#include <arpa/inet.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +19,7 @@
 #include "swsim/scenario.hpp"
 #include "swsim/stats_msg.hpp"
 #include "swsim/swsim.hpp"
+#include "wire/map_provision_msg.hpp"
 
 namespace {
 
@@ -22,6 +29,7 @@ void on_signal(int) { g_stop = 1; }
 void usage(FILE* to) {
     fprintf(to,
             "usage: swsim [options]\n"
+            "       swsim provision --switch IP [provisioning options]\n"
             "  Plays the wireless switch towards a managed AP and prints what happens.\n"
             "  --ip ADDR          the switch's address (default 127.0.0.2)\n"
             "  --ap ADDR          the AP's address (default 127.0.0.1)\n"
@@ -69,16 +77,134 @@ void usage(FILE* to) {
             "  tspec-delete MAC [AC] (106), pmk MAC [SSID|-] (38 with the PMK heard for the\n"
             "  client), preauth MAC BYTES (24), preauth-ans MAC BYTES (36) and radius MAC\n"
             "  BYTES (98); VAP, radio, SSID and BSSID come from what the AP said of the\n"
-            "  client (see sim/swsim/roam_msg.hpp).\n");
+            "  client (see sim/swsim/roam_msg.hpp).\n"
+            "  Scenario steps for radio, WIDS and RRM commands: rf-scan SECONDS (9), channel\n"
+            "  RADIO CHANNEL (32), power RADIO LEVEL (33), wids on|off INTERVAL ATTACK-INTERVAL\n"
+            "  [BSSID/CHANNEL ...] (70), rrm-neighbors VAP-MAC=NBR-MAC/INFO,... (528) and\n"
+            "  chan-load CLIENT-MAC CHANNEL DURATION (529), each with an optional last AP-MAC;\n"
+            "  provision WORDS sends the provisioning command (514) over TLS (see\n"
+            "  sim/swsim/scenario.hpp).\n"
+            "  Provisioning form: swsim provision sends one AP provisioning command (514) over\n"
+            "  UDP to the AP (--ap, port 57776) and prints the reply (515) that the AP sends to\n"
+            "  the provisioned switch address at port 57776, field by field:\n"
+            "    --switch IP         the switch address to provision (IPv4 or IPv6); the reply\n"
+            "                        is awaited there unless --ip names another local address\n"
+            "    --primary IP        the primary switch (default: the switch)\n"
+            "    --backup IP         the backup switch (default 0.0.0.0)\n"
+            "    --mutual 0|1        mutual certificate authentication (default 0)\n"
+            "    --reprovision 0|1   re-provision while unmanaged (default 0)\n"
+            "    --cert F            the primary switch certificate (PEM) the AP is to trust\n"
+            "    --backup-cert F     the backup switch certificate\n"
+            "    --ap-mac MAC        the AP's MAC (without it the command carries none)\n"
+            "    --wait S            how long to wait for the reply (default 5)\n"
+            "    --port P            the UDP port of both ends (default 57776)\n"
+            "  It exits 0 when a reply with status 1 came, 1 otherwise.  To serve an AP\n"
+            "  provisioned with --mutual 1, run swsim with --cert and --key of the provisioned\n"
+            "  certificate and --ca the AP's own certificate (its identification carries it).\n");
 }
 
 double now_s() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// swsim provision: one provisioning command over UDP from the switch's
+// address, then every datagram printed until the reply or --wait seconds.
+int provision(int argc, char** argv) {
+    static const char* const kWords[][2] = {
+        {"--switch", "switch"},           {"--primary", "primary"},         {"--backup", "backup"},
+        {"--mutual", "mutual"},           {"--reprovision", "reprovision"}, {"--cert", "cert"},
+        {"--backup-cert", "backup-cert"}, {"--ap-mac", "ap-mac"},
+    };
+    std::vector<std::string> words;
+    std::string ap_ip = "127.0.0.1", own_ip, switch_ip;
+    double wait = 5;
+    long port = 57776;
+    for (int i = 2; i < argc; i += 2) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) {
+            fprintf(stderr, "swsim provision: %s needs a value\n", a.c_str());
+            return 2;
+        }
+        const std::string v = argv[i + 1];
+        size_t before = words.size();
+        for (const auto& w : kWords) {
+            if (a == w[0]) words.push_back(std::string(w[1]) + "=" + v);
+        }
+        if (a == "--switch") switch_ip = v;
+        if (a == "--ap") ap_ip = v;
+        else if (a == "--ip") own_ip = v;
+        else if (a == "--wait") wait = strtod(v.c_str(), nullptr);
+        else if (a == "--port") port = strtol(v.c_str(), nullptr, 10);
+        else if (words.size() == before) {
+            fprintf(stderr, "swsim provision: unknown argument %s\n", a.c_str());
+            usage(stderr);
+            return 2;
+        }
+    }
+    swsim_provision p;
+    std::string error;
+    std::vector<uint8_t> msg;
+    if (switch_ip.empty()) {
+        error = "--switch is needed";
+    } else if (port < 1 || port > 65535) {
+        error = "--port takes 1 to 65535";
+    } else if (swsim_provision_parse(words, p, error) == 0) {
+        msg = swsim_provision_build(p, 0, nullptr, error);
+    }
+    // The reply goes to the provisioned switch address: listen there.
+    if (own_ip.empty() && p.cmd.switch_addr.is_ipv6 == 0) own_ip = switch_ip;
+    sockaddr_in own{}, ap{};
+    own.sin_family = ap.sin_family = AF_INET;
+    own.sin_port = ap.sin_port = htons(static_cast<uint16_t>(port));
+    if (!msg.empty() && (inet_pton(AF_INET, own_ip.c_str(), &own.sin_addr) != 1 ||
+                         inet_pton(AF_INET, ap_ip.c_str(), &ap.sin_addr) != 1)) {
+        error = "--ip and --ap take IPv4 addresses (--ip is needed with an IPv6 switch)";
+        msg.clear();
+    }
+    if (msg.empty()) {
+        fprintf(stderr, "swsim provision: %s\n", error.c_str());
+        return 2;
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&own), sizeof own) != 0 ||
+        sendto(fd, msg.data(), msg.size(), 0, reinterpret_cast<sockaddr*>(&ap), sizeof ap) !=
+            static_cast<ssize_t>(msg.size())) {
+        fprintf(stderr, "swsim provision: %s:%ld to %s:%ld: %s\n", own_ip.c_str(), port,
+                ap_ip.c_str(), port, strerror(errno));
+        close(fd);
+        return 1;
+    }
+    const double start = now_s();
+    printf("[%8.3f] UDP  -> %zu bytes to %s: provisioning command (514)\n", 0.0, msg.size(),
+           ap_ip.c_str());
+    int rc = 1;
+    for (;;) {
+        const double left = wait - (now_s() - start);
+        pollfd pf{fd, POLLIN, 0};
+        if (left <= 0 || poll(&pf, 1, static_cast<int>(left * 1000) + 1) <= 0) break;
+        uint8_t buf[9000];
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n < 4) continue;
+        printf("[%8.3f] UDP  <- %s\n", now_s() - start,
+               swsim_decode(std::vector<uint8_t>(buf, buf + n)).c_str());
+        if (wire_load_be16(buf) != MAP_PROVISION_REPLY_TYPE) continue;
+        map_provision_reply reply;
+        const bool applied =
+            map_provision_reply_decode(buf, static_cast<size_t>(n), reply) == 0 && reply.status_ok == 1;
+        rc = applied ? 0 : 1;
+        break;
+    }
+    fflush(stdout);
+    close(fd);
+    return rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && strcmp(argv[1], "provision") == 0) return provision(argc, argv);
     swsim_options opt;
     long keepalive = 20;
     double duration = 0;

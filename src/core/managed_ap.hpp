@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "local/mmsg_records.hpp"
 #include "store/map_ap_provision_params.hpp"
 
 struct map_switch_comm;
@@ -19,6 +20,7 @@ struct map_control_block {
     map_ap_provision_params provision;
     int32_t provision_reply_status;
     int32_t mutual_auth_countdown;
+    wids_config_cmdmsg_t wids;     // the switch's WIDS settings, the record hostapd gets
 };
 
 int map_daemon_init();

@@ -7,7 +7,10 @@
 #include <iterator>
 
 #include "commands/map_cs.hpp"
+#include "commands/map_ap_provision.hpp"
 #include "commands/map_cs_config.hpp"
+#include "commands/map_cs_radio_cmds.hpp"
+#include "commands/map_cs_wids.hpp"
 #include "config/map_config.hpp"
 #include "store/map_dman_lsql.hpp"
 #include "log/map_log.hpp"
@@ -140,9 +143,16 @@ constexpr dispatch_row kUdpRows[] = {
      handled<[](const dispatch_ctx& c) {
          map_cs_handle_process_post_conf_notification(c.cb, c.body, c.body_len);
      }>},
+    {WIDS_CONFIG_DUMP,
+     handled<[](const dispatch_ctx& c) { map_cs_dump_wids_config_params(c.cb); }>},
+    // The header's length field carries the command's argument, the count.
+    {WIDS_CONFIG_SEND,
+     handled<[](const dispatch_ctx& c) { map_cs_send_wids_config_params(c.cb, c.hdr_length); }>},
     {DISCOVER_IP_ADDR_DUMP,
      handled<[](const dispatch_ctx& c) { map_switch_comm_discover_ip_addr_dump(c.rec); }>},
     {AP_PROVISION_PARAMS_PRINT, udp_provisioning_dump},
+    {AP_PROVISION_CMD_MSG,
+     handled<[](const dispatch_ctx& c) { map_ap_provision_udp_cmd(c.cb, c.body, c.body_len); }>},
 };
 
 // ---- TLS ------------------------------------------------------------------------
@@ -174,9 +184,11 @@ int tls_pmk(const dispatch_ctx& c) {
     return 0;
 }
 
-// The WIDS parameters are taken in the established state once the WIDS
-// commands land; until then the message is not handled there.
-int tls_wids_config(const dispatch_ctx&) { return -1; }
+// The WIDS parameters are taken in the established state only (the row).
+int tls_wids_config(const dispatch_ctx& c) {
+    map_process_wids_config_msg_pkt(c.cb, c.body, c.body_len);
+    return 0;
+}
 
 constexpr dispatch_row kTlsRows[] = {
     {SWITCH_KEEPALIVE,
@@ -191,6 +203,10 @@ constexpr dispatch_row kTlsRows[] = {
      handled<[](const dispatch_ctx& c) { map_cs_process_config_pkt(c.cb->cs, c.body, c.body_len); }>},
     {SWITCH_STATUS_INT,
      handled<[](const dispatch_ctx& c) { map_cs_process_stat_int_pkt(c.cb->cs, c.body, c.body_len); }>},
+    {SWITCH_SCAN_REPORT_INT,
+     handled<[](const dispatch_ctx& c) {
+         map_cs_process_rf_scan_intvl_pkt(c.cb, c.body, c.body_len);
+     }>},
     {SWITCH_AP_AUTH_REQ,
      handled<[](const dispatch_ctx& c) { map_switch_comm_process_auth_req_pkt(c.rec); }>},
     {SWITCH_AP_AUTH_SUCCEED,
@@ -201,6 +217,14 @@ constexpr dispatch_row kTlsRows[] = {
      handled<[](const dispatch_ctx& c) { map_process_disassoc_cmd_pkt(c.rec, c.body, c.body_len); }>},
     {SWITCH_DEBUG_LOGIN,
      handled<[](const dispatch_ctx& c) { map_process_debug_login_pkt(c.cb, c.body, c.body_len); }>},
+    {SWITCH_CHANGE_CHANNEL,
+     handled<[](const dispatch_ctx& c) {
+         map_cs_process_channel_set_pkt(c.cb, c.body, c.body_len);
+     }>},
+    {SWITCH_CHANGE_POWER,
+     handled<[](const dispatch_ctx& c) {
+         map_cs_process_power_lvl_set_pkt(c.cb, c.body, c.body_len);
+     }>},
     {MAP_SWITCH_CLIENT_PRE_AUTH_ANS, tls_pre_auth<MMSG_PRE_AUTH_ANS>},
     {SWITCH_CLIENT_PMK, tls_pmk},
     {SWITCH_RESEND_CLIENT_INFO,
@@ -243,6 +267,16 @@ constexpr dispatch_row kTlsRows[] = {
      }>},
     {CLTQOS_ACL_DEF_REPLY, tls_to_mapqosd},
     {CLTQOS_POLICY_DEF_REPLY, tls_to_mapqosd},
+    {RRM_NEIGHBOR_LIST,
+     handled<[](const dispatch_ctx& c) {
+         map_process_rrm_neighbor_list_msg_pkt(c.cb, c.body, c.body_len);
+     }>},
+    {RRM_CHANNEL_LOAD_REQ,
+     handled<[](const dispatch_ctx& c) {
+         map_process_rrm_chan_load_req_msg_pkt(c.cb, c.body, c.body_len);
+     }>},
+    {AP_PROVISION_CMD_MSG,
+     handled<[](const dispatch_ctx& c) { map_ap_provision_tls_cmd(c.cb, c.body, c.body_len); }>},
 };
 
 bool make_ctx(map_control_block* cb, const uint8_t* data, int length, dispatch_ctx& c,
@@ -327,7 +361,9 @@ int map_timeout_handler(map_control_block* cb, uint32_t elapsed, uint32_t now) {
     }
     map_switch_comm_check_timeout(cb->switch_comm, elapsed, &cb->provision, now);
     map_cs_stats_check_timeout(cb->cs, elapsed);
-    // The provisioning reboot countdown joins here with AP provisioning.
+    if (cb->mutual_auth_countdown >= 1) {
+        map_ap_provision_mutual_auth_mode_check_timeout(cb, elapsed);
+    }
     return 0;
 }
 

@@ -24,15 +24,15 @@ int mapd_send_rfscan_report_cmd_msg_to_hostapd(uint32_t interval) {
 }
 
 void mapd_send_supported_channels_cmd_msg_to_hostapd() {
-    MAP_TRACE(MAP_TRACE_RADIO, "%s: begin.\n", __func__);
+    MAP_TRACE(MAP_TRACE_LOCAL, "%s: begin.\n", __func__);
     const uint8_t msg[1] = {kChannelSupportedCmd};
-    MAP_TRACE(MAP_TRACE_RADIO, "Sending Supported Channels Cmd (type == %d) msg to hostapd\n", msg[0]);
+    MAP_TRACE(MAP_TRACE_LOCAL, "Sending Supported Channels Cmd (type == %d) msg to hostapd\n", msg[0]);
     if (mmsg_handler_send(msg, sizeof msg) == 1) {
-        MAP_TRACE(MAP_TRACE_RADIO, "Sending Supported Channels Cmd Msg to hostapd success\n");
+        MAP_TRACE(MAP_TRACE_LOCAL, "Sending Supported Channels Cmd Msg to hostapd success\n");
     } else {
-        MAP_TRACE(MAP_TRACE_RADIO, "Sending Supported Channels Cmd Msg to hostapd failed !!! \n");
+        MAP_TRACE(MAP_TRACE_LOCAL, "Sending Supported Channels Cmd Msg to hostapd failed !!! \n");
     }
-    MAP_TRACE(MAP_TRACE_RADIO, "%s: end.\n", __func__);
+    MAP_TRACE(MAP_TRACE_LOCAL, "%s: end.\n", __func__);
 }
 
 int mapd_send_wired_nw_det_vlan_cmd_msg_to_hostapd(uint16_t vlan) {

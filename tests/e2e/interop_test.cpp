@@ -1,6 +1,8 @@
 // The AP against a TLS peer nobody here wrote: `openssl s_server`, anonymous
 // Diffie-Hellman over TLS 1.0 and TLS 1.2, and certificate mode with a
-// certificate from `openssl req`, an expired one, and one from an untrusted CA.
+// certificate from `openssl req`, an expired one, and one from an untrusted CA;
+// and the field engineer's road: provisioning over UDP into certificate mode,
+// the reboot, and mutual authentication with the switch.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -13,12 +15,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "e2e/twin_fixture.hpp"
 #include "support/sandbox.hpp"
 #include "swsim/swsim.hpp"
+#include "wire/map_provision_msg.hpp"
 #include "wire/wire.hpp"
 
 extern char** environ;
@@ -154,11 +158,27 @@ struct Interop : testing::Test {
             check_identification(m, t.read("/etc/zorcert2.pem"));
             return;
         }
-        auto udp = peer.recv(12000);
+        // A provisioned AP also sends its discover messages to the switch:
+        // the notification is the first datagram of its type.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(12);
+        std::vector<uint8_t> udp;
+        while (std::chrono::steady_clock::now() < end &&
+               (udp.size() < 2 || wire_load_be16(udp.data()) != 11)) {
+            udp = peer.recv(500);
+        }
         ASSERT_EQ(udp.size(), 105u) << what << "\n" << t.log_text().substr(mark);
         EXPECT_EQ(wire_load_be16(udp.data()), 11) << "the TLS failure notification";
         EXPECT_TRUE(srv.read_message(200).empty()) << "nothing reached the untrusted switch";
         EXPECT_TRUE(t.wait_log("Unable to SSL connect to switch: 127.0.0.2", 2000, mark));
+    }
+    // <root>/<name>.crt and .key by `openssl req`, self-signed or signed as
+    // `more` says, with a key of `key` ("-newkey" argument); 0 when made.
+    int req(const std::string& name, const std::string& more, const std::string& key = "rsa:2048") {
+        const std::string& dir = t.root;
+        return system(("openssl req -x509 -newkey " + key + " -nodes -days 2 -subj /CN=" + name +
+                       " -keyout " + dir + "/" + name + ".key -out " + dir + "/" + name + ".crt " +
+                       more + " >/dev/null 2>&1")
+                          .c_str());
     }
 };
 
@@ -176,13 +196,6 @@ TEST_F(Interop, AnonymousDiffieHellmanOverTls10And12) {
 // CA the AP does not trust is refused.
 TEST_F(Interop, CertificateMode) {
     const std::string& dir = t.root;
-    // <dir>/<name>.crt and .key by `openssl req`, self-signed or signed as `more` says.
-    auto req = [&](const std::string& name, const std::string& more) {
-        return system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=" + name +
-                       " -keyout " + dir + "/" + name + ".key -out " + dir + "/" + name + ".crt " +
-                       more + " >/dev/null 2>&1")
-                          .c_str());
-    };
     ASSERT_EQ(req("req", ""), 0);
     ASSERT_EQ(req("rogue-ca", "") | req("trusted-ca", ""), 0);
     ASSERT_EQ(req("untrusted", "-CA " + dir + "/rogue-ca.crt -CAkey " + dir + "/rogue-ca.key"), 0);
@@ -204,5 +217,74 @@ TEST_F(Interop, CertificateMode) {
                 {"-cert", dir + "/" + r.name + ".crt", "-key", dir + "/" + r.name + ".key",
                  "-cipher", "ALL:@SECLEVEL=0"},
                 r.accepted);
+    }
+}
+
+// The field engineer's road.  A provisioning tool on the switch's address
+// provisions the twin over UDP: the switch, the CA to trust and mutual
+// authentication.  The AP answers with its own certificate, reboots 60 s later
+// and boots into certificate mode: it joins the switch simulator and
+// `openssl s_server -Verify 1` (both checking the AP's certificate) when their
+// certificates come from that CA, and refuses one from another CA with the
+// failure notification.
+TEST_F(Interop, ProvisionedOverUdpIntoMutualAuthentication) {
+    const std::string& dir = t.root;
+    // A CA certificate travels in a 1,024-byte element: an EC key keeps it small.
+    const std::string ec = "ec -pkeyopt ec_paramgen_curve:prime256v1";
+    ASSERT_EQ(req("trusted-ca", "", ec) | req("rogue-ca", "", ec), 0);
+    ASSERT_EQ(req("switch", "-CA " + dir + "/trusted-ca.crt -CAkey " + dir + "/trusted-ca.key") |
+                  req("untrusted", "-CA " + dir + "/rogue-ca.crt -CAkey " + dir + "/rogue-ca.key"),
+              0);
+    ASSERT_TRUE(t.start()) << t.log_text();
+    map_provision_cmd cmd;
+    const uint8_t switch_ip[4] = {127, 0, 0, 2};
+    memcpy(cmd.switch_addr.addr + 12, switch_ip, 4);
+    cmd.primary = cmd.switch_addr;
+    const uint8_t ap_mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
+    memcpy(cmd.ap_mac, ap_mac, 6);
+    cmd.mutual_auth = 1;
+    cmd.primary_cert = t.read("/trusted-ca.crt");
+    ASSERT_TRUE(peer.send_to(map_provision_cmd_build(cmd)));
+    const auto msg = peer.recv(5000);
+    map_provision_reply reply;
+    ASSERT_EQ(map_provision_reply_decode(msg.data(), msg.size(), reply), 0) << t.log_text();
+    EXPECT_EQ(reply.status_ok, 1);
+    EXPECT_EQ(reply.mutual_auth, 1);
+    EXPECT_EQ(memcmp(reply.ap_mac, ap_mac, 6), 0);
+    EXPECT_EQ(memcmp(reply.primary.addr + 12, switch_ip, 4), 0);
+    EXPECT_EQ(reply.ap_cert, t.read("/etc/zorcert2.pem")) << "the AP's own certificate";
+    EXPECT_EQ(t.read("/etc/mutauth.cfg").substr(0, 1), "1");
+    EXPECT_EQ(t.read("/etc/switch_certs.pem").rfind(cmd.primary_cert, 0), 0u);
+    EXPECT_EQ(t.get("map-ap-provisioning", nullptr, "mutual-auth"), "on");
+
+    // The reboot follows 60 s of the AP's clock later; the twin then boots it.
+    t.advance(61);
+    ASSERT_TRUE(eventually(
+        [&] { return t.read("/sandbox/init.log").find("init -r") != std::string::npos; }, 4000))
+        << t.log_text();
+    t.stop();
+    ASSERT_TRUE(t.start()) << t.log_text();
+
+    {
+        swsim sw;
+        sw.print = [](const std::string&) {};
+        swsim_options opt;
+        opt.cert_file = dir + "/switch.crt";
+        opt.key_file = dir + "/switch.key";
+        opt.ca_file = dir + "/etc/zorcert2.pem";  // the AP's certificate is its own CA
+        std::string error;
+        ASSERT_EQ(swsim_open(sw, opt, error), 0) << error;
+        ASSERT_EQ(swsim_establish(sw, 12000, error), 0) << error << "\n" << t.log_text();
+        EXPECT_TRUE(sw.ident.valid);
+        swsim_close(sw);
+    }
+    const std::vector<std::string> verify_ap = {"-Verify", "1", "-CAfile",
+                                                dir + "/etc/zorcert2.pem", "-cipher",
+                                                "ALL:@SECLEVEL=0"};
+    for (const auto& [name, accepted] : {std::pair{"switch", true}, std::pair{"untrusted", false}}) {
+        std::vector<std::string> args = {"-cert", dir + "/" + name + ".crt", "-key",
+                                         dir + "/" + name + ".key"};
+        args.insert(args.end(), verify_ap.begin(), verify_ap.end());
+        attempt(name, args, accepted);
     }
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "switch/switch_msg.hpp"
+#include "wire/map_provision_msg.hpp"
 #include "wire/wire.hpp"
 
 namespace {
@@ -23,6 +24,7 @@ struct command {
     uint16_t type;
     const char* help;
     bool takes_value;
+    bool value_in_length = false;  // the value goes in the header's length field
 };
 
 constexpr command kCommands[] = {
@@ -35,6 +37,9 @@ constexpr command kCommands[] = {
     {"keep-ssh", DEBUG_DONT_DISABLE_SSH_SESSION, "keep SSH sessions when entering managed mode", false},
     {"discovery-dump", DISCOVER_IP_ADDR_DUMP, "print the discovered switch addresses", false},
     {"provisioning-dump", AP_PROVISION_PARAMS_PRINT, "print the AP provisioning parameters", false},
+    {"wids-dump", WIDS_CONFIG_DUMP, "print the WIDS settings from the switch", false},
+    {"wids-send", WIDS_CONFIG_SEND, "send the stored WIDS settings to hostapd COUNT times (1-16)",
+     true, true},
 };
 
 void usage(FILE* to) {
@@ -42,8 +47,104 @@ void usage(FILE* to) {
                 "  Sends a local control command to mapd (default 127.0.0.1, UDP port 57776).\n"
                 "commands:\n");
     for (const auto& c : kCommands) {
-        fprintf(to, "  %-18s %s\n", c.takes_value ? (std::string(c.name) + " MASK").c_str() : c.name, c.help);
+        fprintf(to, "  %-18s %s\n", c.takes_value ? (std::string(c.name) + (c.value_in_length ? " COUNT" : " MASK")).c_str() : c.name, c.help);
     }
+    fprintf(to, "  provision --switch IP --ap-mac MAC [--primary IP] [--backup IP] [--mutual 0|1]\n"
+                "            [--reprovision 0|1] [--cert FILE] [--backup-cert FILE]\n"
+                "                     provision the AP (IPv4 or IPv6 addresses, PEM files); the AP\n"
+                "                     answers the switch address's UDP port, not mapctl\n");
+}
+
+// ---- provision ------------------------------------------------------------------
+
+bool parse_addr(const char* text, map_switch_addr& a) {
+    in_addr v4{};
+    in6_addr v6{};
+    if (inet_pton(AF_INET, text, &v4) == 1) {
+        a = map_switch_addr_from_ipv4(ntohl(v4.s_addr));
+        return true;
+    }
+    if (inet_pton(AF_INET6, text, &v6) != 1) return false;
+    a.is_ipv6 = 1;
+    memcpy(a.addr, &v6, sizeof a.addr);
+    return true;
+}
+
+bool read_file(const char* path, std::string& out) {
+    FILE* f = fopen(path, "rb");
+    if (f == nullptr) return false;
+    char b[4096];
+    for (size_t n; (n = fread(b, 1, sizeof b, f)) > 0;) out.append(b, n);
+    bool ok = ferror(f) == 0;
+    fclose(f);
+    return ok;
+}
+
+// Builds the provisioning command from the options after "provision"; false
+// (with a message) on a bad option.
+bool provision_cmd(int argc, char** argv, std::vector<uint8_t>& msg) {
+    map_provision_cmd c;
+    c.with_primary = c.with_backup = false;
+    bool have_switch = false, have_mac = false;
+    for (int i = 0; i < argc; i += 2) {
+        const std::string o = argv[i];
+        const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+        bool ok = v != nullptr;
+        if (ok && o == "--switch") {
+            ok = have_switch = parse_addr(v, c.switch_addr);
+        } else if (ok && (o == "--primary" || o == "--backup")) {
+            ok = parse_addr(v, o == "--primary" ? c.primary : c.backup);
+            (o == "--primary" ? c.with_primary : c.with_backup) = true;
+        } else if (ok && o == "--ap-mac") {
+            unsigned m[6] = {};
+            char tail;
+            ok = have_mac = sscanf(v, "%x:%x:%x:%x:%x:%x%c", &m[0], &m[1], &m[2], &m[3], &m[4],
+                                   &m[5], &tail) == 6;
+            for (int k = 0; k < 6; ++k) {
+                ok = ok && m[k] <= 0xFF;
+                c.ap_mac[k] = static_cast<uint8_t>(ok ? m[k] : 0);
+            }
+        } else if (ok && (o == "--mutual" || o == "--reprovision")) {
+            ok = (v[0] == '0' || v[0] == '1') && v[1] == '\0';
+            (o == "--mutual" ? c.mutual_auth : c.reprovision_unmanaged) = static_cast<uint8_t>(v[0] - '0');
+        } else if (ok && (o == "--cert" || o == "--backup-cert")) {
+            ok = read_file(v, o == "--cert" ? c.primary_cert : c.backup_cert);
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            fprintf(stderr, "mapctl: provision: bad or incomplete option %s%s%s\n", o.c_str(),
+                    v ? " " : "", v ? v : "");
+            return false;
+        }
+    }
+    if (!have_switch || !have_mac) {
+        fprintf(stderr, "mapctl: provision needs --switch and --ap-mac\n");
+        return false;
+    }
+    msg = map_provision_cmd_build(c);
+    if (msg.empty()) fprintf(stderr, "mapctl: provision: the certificates are too long\n");
+    return !msg.empty();
+}
+
+int send_provision(const std::string& ap, long port, const std::vector<uint8_t>& msg) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, ap.c_str(), &to.sin_addr) != 1) {
+        fprintf(stderr, "mapctl: not an IPv4 address: %s\n", ap.c_str());
+        return 2;
+    }
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0 || sendto(fd, msg.data(), msg.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
+                      static_cast<ssize_t>(msg.size())) {
+        fprintf(stderr, "mapctl: cannot send to %s:%ld: %s\n", ap.c_str(), port, strerror(errno));
+        return 1;
+    }
+    close(fd);
+    printf("sent provision (%u, %zu bytes) to %s:%ld; the AP answers the switch address\n",
+           AP_PROVISION_CMD_MSG, msg.size(), ap.c_str(), port);
+    return 0;
 }
 
 }  // namespace
@@ -78,6 +179,11 @@ int main(int argc, char** argv) {
         usage(stderr);
         return 2;
     }
+    if (strcmp(argv[i], "provision") == 0) {
+        std::vector<uint8_t> msg;
+        if (!provision_cmd(argc - i - 1, argv + i + 1, msg)) return 2;
+        return send_provision(ap, port, msg);
+    }
     const command* cmd = nullptr;
     for (const auto& c : kCommands) {
         if (strcmp(argv[i], c.name) == 0) cmd = &c;
@@ -103,6 +209,14 @@ int main(int argc, char** argv) {
             return 2;
         }
         wire_put_be32(w, static_cast<uint32_t>(mask));
+        if (cmd->value_in_length) {
+            if (mask > 0xFFFFul) {
+                fprintf(stderr, "mapctl: not a 16-bit number: %s\n", argv[i + 1]);
+                return 2;
+            }
+            wire_store_be16(buf + 2, static_cast<uint16_t>(mask));
+            w.pos = 4;
+        }
     }
     sockaddr_in to{};
     to.sin_family = AF_INET;

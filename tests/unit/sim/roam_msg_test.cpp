@@ -1,7 +1,8 @@
 // The switch simulator's roaming messages: what it builds, byte for byte; the
 // AP's roaming messages and radio reports it reads, field by field, and the
 // faults it names; the answers its steps and TSPEC policy give from what it
-// heard of a client.
+// heard of a client; its radio, WIDS, RRM and provisioning commands and the
+// provisioning reply it reads.
 #include "swsim/roam_msg.hpp"
 
 #include <gtest/gtest.h>
@@ -265,6 +266,170 @@ TEST(SwsimRoamMsg, StepsAnswerFromWhatWasHeard) {
             EXPECT_EQ(sc.steps.size(), 6u);
         }
     }
+}
+
+}  // namespace
+
+// ---- radio, WIDS, RRM and provisioning commands -------------------------------------
+
+namespace {
+
+const std::string kOther = "00:1a:2b:3c:4d:99";
+const bytes other = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x99};
+bytes v4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) { return bytes{0} + bytes(12, 0) + bytes{a, b, c, d}; }
+
+TEST(SwsimCommands, StepsAreBuiltByteForByteAndBadValuesRefused) {
+    const std::string B1 = "0e:0e:0e:0e:0e:01", N1 = "02:00:00:00:02:01", N2 = "02:00:00:00:02:02";
+    const bytes b1 = {0x0e, 0x0e, 0x0e, 0x0e, 0x0e, 0x01}, n1 = {2, 0, 0, 0, 2, 1}, n2 = {2, 0, 0, 0, 2, 2};
+    const bytes info = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+    std::vector<std::string> wids33 = {"on", "1", "2"};
+    wids33.resize(36, B1 + "/1");
+    struct row {
+        const char* verb;
+        std::vector<std::string> args;
+        bytes want;          // empty: refused with `error`
+        const char* error;
+    } rows[] = {
+        {"rf-scan", {"300"}, head(9, 20) + elem(0x0021, ap) + elem(0x3101, {1, 44}), ""},
+        {"rf-scan", {"65535", kOther}, head(9, 20) + elem(0x0021, other) + elem(0x3101, {0xff, 0xff}), ""},
+        {"channel", {"2", "4294967295"}, head(32, 27) + elem(0x0021, ap) + elem(0x3101, {2}) + elem(0x3104, {0xff, 0xff, 0xff, 0xff}), ""},
+        {"channel", {"1", "36"}, head(32, 27) + elem(0x0021, ap) + elem(0x3101, {1}) + elem(0x3104, {0, 0, 0, 36}), ""},
+        {"power", {"2", "17", kOther}, head(33, 24) + elem(0x0021, other) + elem(0x3101, {2}) + elem(0x3105, {17}), ""},
+        {"wids", {"on", "60", "300", B1 + "/6", "02:00:00:00:02:01/11"},
+         head(70, 55) + elem(0x0021, ap) + elem(0x7001, {1}) + elem(0x7002, {0, 60}) + elem(0x7003, {1, 44}) +
+             elem(0x7004, {0, 2}) + elem(0x7005, b1 + bytes{6} + n1 + bytes{11}), ""},
+        {"wids", {"off", "0", "1", kOther}, head(70, 41) + elem(0x0021, other) + elem(0x7001, {0}) + elem(0x7002, {0, 0}) +
+             elem(0x7003, {0, 1}) + elem(0x7004, {0, 0}) + elem(0x7005, {}), ""},
+        {"rrm-neighbors", {B1 + "=" + N1 + "/00112233445566," + N2 + "/00112233445566", N1 + "="},
+         head(528, 76) + elem(0x0021, ap) + elem(0x5001, b1) + elem(0x3022, n1) + elem(0x5053, info) +
+             elem(0x3022, n2) + elem(0x5053, info) + elem(0x5001, n1), ""},
+        {"chan-load", {"02:00:00:00:00:07", "36", "50"},
+         head(529, 35) + elem(0x0021, ap) + elem(0x0013, cl) + elem(0x0043, {36}) + elem(0x504F, {0, 50}), ""},
+        {"rf-scan", {"65536"}, {}, "bad value for rf-scan (0 to 65535): 65536"},
+        {"channel", {"256", "36"}, {}, "(0 to 255)"},
+        {"channel", {"1", "4294967296"}, {}, "(0 to 4294967295)"},
+        {"power", {"1"}, {}, "wrong number of values"},
+        {"power", {"1", "-1"}, {}, "bad value"},
+        {"wids", {"yes", "1", "2"}, {}, "wids takes on or off"},
+        {"wids", {"on", "1", "2", B1 + "/256"}, {}, "bad entry"},
+        {"wids", {"on", "1", "2", B1 + "/6", "x"}, {}, "bad AP MAC"},
+        {"wids", wids33, {}, "more than 32 entries for wids"},
+        {"wids", std::vector<std::string>(37, "on"), {}, "wrong number of values"},
+        {"rrm-neighbors", {kOther}, {}, "needs a VAP"},
+        {"rrm-neighbors", {B1 + "=" + N1 + "/001122334455"}, {}, "bad entry"},
+        {"rrm-neighbors", {B1 + "=" + N1 + "/0011223344556g"}, {}, "bad entry"},
+        {"rrm-neighbors", {B1 + "=" + N1 + "/00112233445566" + std::string(",") + N1 + "/00112233445566" + "," + N1 +
+                           "/00112233445566,"}, {}, "bad entry"},
+        {"chan-load", {"02-00-00-00-00-07", "36", "50"}, {}, "bad client MAC"},
+        {"chan-load", {"02:00:00:00:00:07", "36", "65536"}, {}, "(0 to 65535)"},
+    };
+    for (const auto& r : rows) {
+        swsim_radio_cmd c;
+        std::string error;
+        ASSERT_EQ(swsim_radio_cmd_parse(r.verb, r.args, c, error), r.want.empty() ? -1 : 0) << r.verb << " " << error;
+        if (!r.want.empty()) {
+            EXPECT_EQ(swsim_radio_cmd_build(c, kAp), r.want) << r.verb;
+        }
+        EXPECT_TRUE(contains(error, r.error)) << r.verb << ": " << error;
+    }
+    // Up to eight neighbours a VAP are sent (the AP refuses the fourth).
+    std::string vap = B1 + "=" + N1 + "/00112233445566";
+    for (int i = 2; i <= 9; ++i) {
+        vap += "," + N1 + "/00112233445566";
+        swsim_radio_cmd c;
+        std::string error;
+        ASSERT_EQ(swsim_radio_cmd_parse("rrm-neighbors", {vap}, c, error), i <= 8 ? 0 : -1) << i;
+        if (i == 8) {
+            EXPECT_EQ(swsim_radio_cmd_build(c, kAp).size(), 14u + 10 + 8 * 21);
+        }
+    }
+}
+
+TEST(SwsimCommands, ProvisioningIsBuiltFromWordsAndItsReplyReadFieldByField) {
+    const std::string pem = testing::TempDir() + "swsim-switch.pem";
+    FILE* f = fopen(pem.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("PEM", f);
+    fclose(f);
+    const bytes tail = elem(0x0112, {0}) + elem(0x0113, {0});
+    struct row {
+        std::vector<std::string> words;
+        const uint8_t* own_ap;
+        bytes want;  // empty: refused with `error`
+        const char* error;
+    } rows[] = {
+        {{}, kAp, head(514, 87) + elem(0x0101, v4(127, 0, 0, 2)) + elem(0x0110, v4(127, 0, 0, 2)) +
+                      elem(0x0111, v4(0, 0, 0, 0)) + elem(0x0021, ap) + tail, ""},
+        {{"switch=10.0.0.1", "backup=10.0.0.3", "mutual=1", "reprovision=1", "ap-mac=" + kOther, "cert=" + pem, "backup-cert=" + pem},
+         nullptr, head(514, 101) + elem(0x0101, v4(10, 0, 0, 1)) + elem(0x0110, v4(10, 0, 0, 1)) + elem(0x0111, v4(10, 0, 0, 3)) +
+                      elem(0x0021, other) + elem(0x0112, {1}) + elem(0x0113, {1}) + elem(0x0115, {'P', 'E', 'M'}) +
+                      elem(0x0116, {'P', 'E', 'M'}), ""},
+        {{"primary=::1"}, nullptr, head(514, 77) + elem(0x0101, v4(127, 0, 0, 2)) + elem(0x0110, bytes{1} + bytes(15, 0) + bytes{1}) +
+                      elem(0x0111, v4(0, 0, 0, 0)) + tail, ""},
+        {{"mutual=2"}, kAp, {}, "mutual=2"},
+        {{"switch=10.0.0"}, kAp, {}, "switch=10.0.0"},
+        {{"cert=/nonexistent/switch.pem"}, kAp, {}, "cert=/nonexistent"},
+        {{"primary"}, kAp, {}, "bad provisioning value"},
+        {{"vlan=1"}, kAp, {}, "bad provisioning value"},
+    };
+    for (const auto& r : rows) {
+        swsim_provision p;
+        std::string error;
+        ASSERT_EQ(swsim_provision_parse(r.words, p, error), r.want.empty() ? -1 : 0) << error;
+        if (!r.want.empty()) {
+            EXPECT_EQ(swsim_provision_build(p, 0x7F000002, r.own_ap, error), r.want);
+        }
+        EXPECT_TRUE(contains(error, r.error)) << error;
+    }
+    std::remove(pem.c_str());
+    // The reply: the status element's length leaves out the zero byte behind it.
+    auto reply = [](const bytes& ap_addr, const bytes& status, const bytes& primary, uint8_t mutual, const bytes& cert) {
+        const bytes body = elem(0x0101, ap_addr) + elem(0x0021, ap) + status + elem(0x0110, primary) +
+                           elem(0x0111, v4(0, 0, 0, 0)) + elem(0x0112, {mutual}) + elem(0x0113, {1}) + elem(0x0114, cert);
+        return head(515, static_cast<uint16_t>(4 + body.size())) + body;
+    };
+    const bytes ok = elem(0x0117, {1}) + bytes{0}, lo = v4(127, 0, 0, 1), sw = v4(127, 0, 0, 2);
+    const bytes good = reply(lo, ok, sw, 0, {});
+    const bytes swapped = head(515, 97) + elem(0x0021, ap) + elem(0x0101, lo) + bytes(good.begin() + 35, good.end());
+    struct drow {
+        bytes msg;
+        std::string want;  // the whole line, or (with `part`) a piece of it
+        bool part;
+    } drows[] = {
+        {good, "AP_PROVISION_REPLY_MSG (515), 97 bytes: ap 127.0.0.1 mac 00:1a:2b:3c:4d:50 status 1 "
+                                   "primary 127.0.0.2 backup 0.0.0.0 mutual-auth 0 reprovision 1 ap-cert 0 bytes", false},
+        {reply(lo, elem(0x0117, {0}) + bytes{0}, bytes{1} + bytes(15, 0) + bytes{1}, 1, {'P', 'E', 'M'}),
+         "status 0 primary ipv6 ::1 backup 0.0.0.0 mutual-auth 1 reprovision 1 ap-cert 3 bytes", false},
+        {reply(lo, elem(0x0117, {1}), sw, 0, {}), "; MALFORMED: byte 0x01 after the status element", true},
+        {reply(lo, elem(0x0117, {1, 0}), sw, 0, {}), "elem-0x0117(2) primary 127.0.0.2", true},
+        {reply(lo, ok, sw, 0, {'P'}), "; MALFORMED: a certificate without mutual authentication", true},
+        {reply(bytes{0, 1} + bytes(11, 0) + bytes{127, 0, 0, 1}, ok, sw, 0, {}), "element 0x0101: non-zero bytes before", true},
+        {swapped, "; MALFORMED: element 0x0101 out of order", true},
+        {head(515, 90) + elem(0x0101, lo) + bytes{0, 0}, "ap 127.0.0.1; MALFORMED: length field 90 in 27 bytes, element "
+                                                          "0x0021 missing, element 0x0117 missing", true},
+        {head(515, 30) + elem(0x0101, lo) + bytes{0, 0, 0}, "element 0x0114 missing, 3 stray bytes at the end", true},
+    };
+    for (const auto& r : drows) {
+        const std::string line = swsim_decode(r.msg);
+        EXPECT_TRUE(r.part ? contains(line, r.want) : line.ends_with(r.want)) << r.want << "\n  in: " << line;
+        EXPECT_EQ(contains(line, "MALFORMED"), r.part) << line;
+    }
+}
+
+TEST(SwsimCommands, ScenarioStepsAreCheckedWhenRead) {
+    swsim_scenario sc;
+    std::string error;
+    EXPECT_EQ(swsim_scenario_load(std::string(MAPD_SWSIM_SCENARIOS) + "/commands.txt", sc, error), 0) << error;
+    for (const char* verb : {"rf-scan", "channel", "power", "wids", "rrm-neighbors", "chan-load", "provision"}) {
+        EXPECT_TRUE(std::any_of(sc.steps.begin(), sc.steps.end(), [&](const swsim_step& s) { return s.verb == verb; }))
+            << verb;
+    }
+    EXPECT_EQ(swsim_scenario_parse("establish\nwids on 1 70000\n", sc, error), -1);
+    EXPECT_TRUE(contains(error, "line 2: bad value for wids (0 to 65535): 70000")) << error;
+    EXPECT_EQ(swsim_scenario_parse("\n\nchannel 1 36\nprovision mutual=on\n", sc, error), -1);
+    EXPECT_TRUE(contains(error, "line 4: bad provisioning value")) << error;
+    EXPECT_EQ(swsim_scenario_parse("power 3 1 x\n", sc, error), -1);
+    EXPECT_TRUE(contains(error, "line 1: bad AP MAC")) << error;
 }
 
 }  // namespace
