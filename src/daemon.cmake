@@ -19,6 +19,8 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/local/map_client_auth.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/map_tspec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cltqos/map_cltqos_bw.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cltqos/map_cltqos.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cltqos/map_cltqos_mode.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_tunnel.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_cp.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_dl2tunnel.cpp
