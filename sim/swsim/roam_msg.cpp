@@ -643,3 +643,309 @@ std::vector<uint8_t> swsim_provision_build(const swsim_provision& p, uint32_t ow
     if (msg.empty()) error = "the certificates do not fit one message";
     return msg;
 }
+
+// ---- client QoS: list changes, modes and definition replies ------------------------
+
+namespace {
+
+constexpr uint16_t kQosCount = 0x0111, kQosAcl = 0x0112, kQosPolicy = 0x0113,
+                   kQosRenameAcl = 0x0114, kQosRenamePolicy = 0x0115, kQosMode = 0x0120,
+                   kQosModeOld = 0x0122, kQosApMac = 0x0021;
+constexpr uint8_t kPolicyIn = 8;
+
+// The element of an entry: a reply's own, else by id type (8 a policy).
+uint16_t entry_code(uint16_t type, uint8_t id_type) {
+    const bool policy = id_type == kPolicyIn;
+    if (type == CLTQOS_ACL_DEF_REPLY) return kQosAcl;
+    if (type == CLTQOS_POLICY_DEF_REPLY) return kQosPolicy;
+    if (type == CLTQOS_LIST_RENAME) return policy ? kQosRenamePolicy : kQosRenameAcl;
+    return policy ? kQosPolicy : kQosAcl;
+}
+
+// The length of element `code` in a message of `type`; -1 when that message
+// has no such element.
+int qos_elem_len(uint16_t type, uint16_t code) {
+    if (type == CLTQOS_MODE_UPDATE) {
+        return code == kQosMode ? 18 : code == kQosModeOld ? 1 : code == kQosApMac ? 6 : -1;
+    }
+    if (code == kQosCount) return 2;
+    if (type == CLTQOS_LIST_RENAME) return code == kQosRenameAcl || code == kQosRenamePolicy ? 63 : -1;
+    return code == kQosAcl || code == kQosPolicy ? 32 : -1;
+}
+
+void name31(const std::string& s, uint8_t* out) {
+    memset(out, 0, 31);
+    memcpy(out, s.data(), s.size() < 31 ? s.size() : 31);
+}
+
+std::string text31(const uint8_t* p) {
+    return std::string(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), 31));
+}
+
+bool qos_id_type(const std::string& t, uint8_t& id) {
+    static constexpr struct {
+        const char* word;
+        uint8_t id;
+    } kWords[] = {{"ip4num", 1}, {"ipv4", 2}, {"ipv6", 3}, {"mac", 4}, {"policy", 8}};
+    for (const auto& w : kWords) {
+        if (t == w.word) {
+            id = w.id;
+            return true;
+        }
+    }
+    unsigned long v = 0;
+    if (!number(t, 255, v)) return false;
+    id = static_cast<uint8_t>(v);
+    return true;
+}
+
+// "TYPE:NAME", or for a rename "TYPE:OLD>NEW".
+bool qos_entry(const std::string& t, bool rename, swsim_qos_entry& e) {
+    std::string type, rest;
+    if (!halves(t, ':', type, rest) || !qos_id_type(type, e.id_type)) return false;
+    if (!rename) {
+        e.name = rest;
+        return true;
+    }
+    return halves(rest, '>', e.old_name, e.name);
+}
+
+// "RADIO:MODES", 16 hex digits.
+bool qos_radio(const std::string& t, swsim_qos_radio& r) {
+    std::string radio, modes;
+    unsigned long v = 0;
+    if (!halves(t, ':', radio, modes) || !number(radio, 255, v) || modes.size() != 16) return false;
+    r.radio = static_cast<uint8_t>(v);
+    for (size_t i = 0; i < 16; ++i) {
+        if (!isxdigit(static_cast<unsigned char>(modes[i]))) return false;
+        r.vap_modes[i] = static_cast<uint8_t>(strtoul(modes.substr(i, 1).c_str(), nullptr, 16));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string swsim_qos_id_type_name(uint8_t id_type) {
+    static const char* const kNames[] = {"none",    "ACL ip4-num", "ACL ipv4", "ACL ipv6", "ACL mac",
+                                         "<rsvd5>", "<rsvd6>",     "<rsvd7>",  "Policy in"};
+    return id_type <= kPolicyIn ? kNames[id_type] : "<unknown " + std::to_string(id_type) + ">";
+}
+
+std::vector<uint8_t> swsim_msg_qos_list(uint16_t type, const std::vector<swsim_qos_entry>& entries,
+                                        int count) {
+    const bool rename = type == CLTQOS_LIST_RENAME;
+    std::vector<uint8_t> buf(10 + entries.size() * (rename ? 67 : 36));
+    wire_msg m;
+    wire_msg_begin(m, buf.data(), buf.size(), type);
+    wire_msg_add_be16(m, kQosCount, static_cast<uint16_t>(count < 0 ? entries.size() : count));
+    for (const auto& e : entries) {
+        uint8_t v[63];
+        v[0] = e.id_type;
+        name31(e.name, v + 1);
+        name31(e.old_name, v + 32);
+        wire_msg_add(m, entry_code(type, e.id_type), v, rename ? 63 : 32);
+    }
+    return finish(m, buf);
+}
+
+std::vector<uint8_t> swsim_msg_qos_mode(const uint8_t ap[6], const std::vector<swsim_qos_radio>& radios,
+                                        int old_global) {
+    std::vector<uint8_t> buf(19 + 22 * radios.size());
+    wire_msg m;
+    with_ap(m, buf, CLTQOS_MODE_UPDATE, ap);
+    for (const auto& r : radios) {
+        uint8_t v[18];
+        v[0] = r.global;
+        v[1] = r.radio;
+        memcpy(v + 2, r.vap_modes, 16);
+        wire_msg_add(m, kQosMode, v, 18);
+    }
+    if (old_global >= 0) wire_msg_add_u8(m, kQosModeOld, static_cast<uint8_t>(old_global));
+    return finish(m, buf);
+}
+
+int swsim_qos_parse(const std::vector<uint8_t>& msg, swsim_qos_msg& out) {
+    if (msg.size() < 4) return -1;
+    swsim_qos_msg m;
+    m.type = wire_load_be16(msg.data());
+    if (m.type < CLTQOS_LIST_UPDATE || m.type > CLTQOS_MODE_UPDATE) return -1;
+    char b[96];
+    auto problem = [&](const char* p) { m.problems += (m.problems.empty() ? "" : ", ") + std::string(p); };
+    const uint16_t length = wire_load_be16(msg.data() + 2);
+    if (msg.size() != length) {
+        snprintf(b, sizeof b, "length field %u in %zu bytes", length, msg.size());
+        problem(b);
+    }
+    const bool list = m.type != CLTQOS_MODE_UPDATE;
+    wire_reader r = wire_reader_make(msg.data() + 4, msg.size() - 4);
+    wire_elem e;
+    for (int at = 0; wire_elem_next(r, e); ++at) {
+        const int want = qos_elem_len(m.type, e.type);
+        if (want < 0 || !e.complete || e.len != want) {
+            if (want < 0) snprintf(b, sizeof b, "element 0x%04x unknown", e.type);
+            else if (!e.complete) snprintf(b, sizeof b, "element 0x%04x cut short", e.type);
+            else snprintf(b, sizeof b, "element 0x%04x length %u (expected %d)", e.type, e.len, want);
+            problem(b);
+            continue;
+        }
+        const uint8_t* v = e.value.data();
+        switch (e.type) {
+            case kQosCount:
+                if (at != 0) problem("element 0x0111 not first");
+                m.count = wire_load_be16(v);
+                break;
+            case kQosMode: {
+                swsim_qos_radio radio;
+                radio.global = v[0];
+                radio.radio = v[1];
+                memcpy(radio.vap_modes, v + 2, 16);
+                m.radios.push_back(radio);
+                break;
+            }
+            case kQosModeOld: m.old_global = v[0]; break;
+            case kQosApMac:
+                m.has_ap = true;
+                memcpy(m.ap, v, 6);
+                break;
+            default: {
+                swsim_qos_entry en;
+                en.code = e.type;
+                en.id_type = v[0];
+                en.name = text31(v + 1);
+                if (e.len == 63) {
+                    en.old_name = en.name;
+                    en.name = text31(v + 32);
+                }
+                const bool acl_type = en.id_type >= 1 && en.id_type <= 4;
+                if (m.type == CLTQOS_DEF_REQ &&
+                    (e.type == kQosAcl ? !acl_type : en.id_type != kPolicyIn)) {
+                    snprintf(b, sizeof b, "element 0x%04x with id type %u", e.type, en.id_type);
+                    problem(b);
+                }
+                m.entries.push_back(en);
+            }
+        }
+    }
+    if (list && m.count < 0) problem("element 0x0111 missing");
+    if (list && m.count >= 0 && static_cast<size_t>(m.count) != m.entries.size()) {
+        snprintf(b, sizeof b, "count %d with %zu entries", m.count, m.entries.size());
+        problem(b);
+    }
+    if (m.type == CLTQOS_DEF_REQ && m.entries.size() > 8) problem("more than 8 entries");
+    if (wire_remaining(r) > 0) {
+        snprintf(b, sizeof b, "%zu stray bytes at the end", wire_remaining(r));
+        problem(b);
+    }
+    out = m;
+    return 0;
+}
+
+std::string swsim_qos_decode(const std::vector<uint8_t>& msg) {
+    swsim_qos_msg m;
+    if (swsim_qos_parse(msg, m) != 0) return "";
+    std::string out = std::string(map_pkt_type_name(m.type)) + " (" + std::to_string(m.type) +
+                      "), " + std::to_string(msg.size()) + " bytes:";
+    if (m.count >= 0) out += " count " + std::to_string(m.count);
+    for (const auto& e : m.entries) {
+        const bool acl = e.code == kQosAcl || e.code == kQosRenameAcl;
+        out += std::string(acl ? " acl " : " policy ") + std::to_string(e.id_type) + " (" +
+               swsim_qos_id_type_name(e.id_type) + ") \"" +
+               (e.code == kQosRenameAcl || e.code == kQosRenamePolicy ? e.old_name + "\" > \"" : "") +
+               e.name + "\"";
+    }
+    if (m.has_ap) out += " ap " + swsim_mac_text(m.ap);
+    for (const auto& r : m.radios) {
+        out += " radio " + std::to_string(r.radio) + " global " + std::to_string(r.global) + " vaps ";
+        char b[8];
+        for (uint8_t mode : r.vap_modes) {
+            snprintf(b, sizeof b, mode < 16 ? "%x" : "[%u]", mode);
+            out += b;
+        }
+    }
+    if (m.old_global >= 0) out += " global " + std::to_string(m.old_global) + " (older form)";
+    return out + (m.problems.empty() ? "" : "; MALFORMED: " + m.problems);
+}
+
+std::vector<std::vector<uint8_t>> swsim_qos_answer(bool on, const std::vector<uint8_t>& msg) {
+    swsim_qos_msg m;
+    if (!on || swsim_qos_parse(msg, m) != 0 || m.type != CLTQOS_DEF_REQ) return {};
+    std::vector<swsim_qos_entry> acls, policies;
+    for (const auto& e : m.entries) (e.code == kQosPolicy ? policies : acls).push_back(e);
+    std::vector<std::vector<uint8_t>> out;
+    if (!acls.empty()) out.push_back(swsim_msg_qos_list(CLTQOS_ACL_DEF_REPLY, acls));
+    if (!policies.empty()) out.push_back(swsim_msg_qos_list(CLTQOS_POLICY_DEF_REPLY, policies));
+    return out;
+}
+
+int swsim_qos_answer_parse(const std::string& word, bool& on, std::string& error) {
+    if (word != "on" && word != "off") {
+        error = "cltqos-answer takes on or off, not " + word;
+        return -1;
+    }
+    on = word == "on";
+    return 0;
+}
+
+int swsim_qos_cmd_parse(const std::string& verb, const std::vector<std::string>& a,
+                        swsim_qos_cmd& cmd, std::string& error) {
+    static constexpr struct {
+        const char* verb;
+        uint16_t type;
+    } kVerbs[] = {{"acl-update", CLTQOS_LIST_UPDATE},  {"acl-rename", CLTQOS_LIST_RENAME},
+                  {"acl-delete", CLTQOS_LIST_DELETE},  {"qos-mode", CLTQOS_MODE_UPDATE},
+                  {"qos-mode-old", CLTQOS_MODE_UPDATE}};
+    swsim_qos_cmd c;
+    for (const auto& v : kVerbs) {
+        if (verb == v.verb) c.type = v.type;
+    }
+    if (c.type == 0) return 1;
+    unsigned long v = 0;
+    if (c.type == CLTQOS_MODE_UPDATE) {
+        if (a.empty() || !number(a[0], 255, v)) {
+            error = verb + " needs a global mode (0 to 255)";
+            return -1;
+        }
+        if (verb == "qos-mode-old") c.old_global = static_cast<int>(v);
+        for (size_t i = 1; i < a.size(); ++i) {
+            swsim_qos_radio r;
+            r.global = static_cast<uint8_t>(v);
+            if (!qos_radio(a[i], r)) {
+                error = "bad radio for " + verb + " (RADIO:16 hex digits): " + a[i];
+                return -1;
+            }
+            c.radios.push_back(r);
+        }
+        cmd = c;
+        return 0;
+    }
+    for (const auto& w : a) {
+        if (w.starts_with("count=")) {
+            if (!number(w.substr(6), 65535, v)) {
+                error = "bad count for " + verb + " (0 to 65535): " + w;
+                return -1;
+            }
+            c.count = static_cast<int>(v);
+            continue;
+        }
+        for (const auto& t : swsim_split_commas(w)) {
+            swsim_qos_entry e;
+            if (!qos_entry(t, c.type == CLTQOS_LIST_RENAME, e)) {
+                error = "bad entry for " + verb +
+                        (c.type == CLTQOS_LIST_RENAME ? " (TYPE:OLD>NEW): " : " (TYPE:NAME): ") + t;
+                return -1;
+            }
+            c.entries.push_back(e);
+        }
+    }
+    if (c.entries.empty() || c.entries.size() > 100) {
+        error = verb + " takes 1 to 100 entries";
+        return -1;
+    }
+    cmd = c;
+    return 0;
+}
+
+std::vector<uint8_t> swsim_qos_cmd_build(const swsim_qos_cmd& c, const uint8_t own_ap[6]) {
+    if (c.type == CLTQOS_MODE_UPDATE) return swsim_msg_qos_mode(own_ap, c.radios, c.old_global);
+    return swsim_msg_qos_list(c.type, c.entries, c.count);
+}

@@ -6,7 +6,8 @@
 // builds itself and the AP forwards, listed element by element.  The AP's
 // roaming messages are read by swsim_client_parse (client_msg.hpp).  A
 // section of its own at the end builds the switch's radio, WIDS, RRM and
-// provisioning commands.
+// provisioning commands, and another the client QoS list changes, mode
+// updates and definition replies.
 //
 // The TSPEC policy says how swsim answers an admission request (104):
 //   admit    reply 105 with the request's stream and the admitted flag 1
@@ -70,6 +71,8 @@ struct swsim_roam_client {
 };
 struct swsim_roam {
     swsim_tspec_mode tspec = swsim_tspec_mode::none;
+    // Whether client QoS definition requests (147) are answered (148, 149).
+    bool cltqos_answer = true;
     std::vector<swsim_roam_client> clients;
 };
 // Takes in what a message from the AP says of its client.
@@ -201,3 +204,96 @@ int swsim_provision_parse(const std::vector<std::string>& words, swsim_provision
 // Empty with `error` set when the certificates do not fit one message.
 std::vector<uint8_t> swsim_provision_build(const swsim_provision& p, uint32_t own_ip,
                                            const uint8_t* own_ap, std::string& error);
+
+// ---- client QoS: list changes, modes and definition replies ------------------------
+// The switch's client QoS messages towards a managed AP, as swsim builds them
+// (big-endian values, names in 31-byte fields NUL-padded and cut to 31):
+//   144, 146  list update, list delete: entry count (0x0111, 16-bit), then per
+//             entry 0x0112 (an ACL) or 0x0113 (id type 8, a policy) of 32
+//             bytes: id type (1), name (31)
+//   145       list rename: the count, then per entry 0x0114 (an ACL) or 0x0115
+//             (a policy) of 63 bytes: id type (1), new name (31), old name (31)
+//   148, 149  definition replies (ACLs, policies): see swsim_qos_answer
+//   150       mode update: AP MAC (0x0021), then per radio 0x0120 of 18 bytes:
+//             global mode (1), radio number (1, from 1), modes of VAPs 0 to 15
+//             (16); the older form carries the global mode alone in 0x0122 (1)
+// Id types: 1 ACL ip4-num, 2 ACL ipv4, 3 ACL ipv6, 4 ACL mac, 8 Policy in
+// (0 none, 5 to 7 reserved).  Any id type may be sent, to try the AP's refusal.
+struct swsim_qos_entry {
+    uint16_t code = 0;  // the element that carries it
+    uint8_t id_type = 0;
+    std::string name, old_name;  // old_name: renames only
+};
+struct swsim_qos_radio {
+    uint8_t global = 0, radio = 0;
+    uint8_t vap_modes[16] = {};
+};
+// "ACL ipv4", "Policy in", "<rsvd5>", "none"; "<unknown N>" above 8.
+std::string swsim_qos_id_type_name(uint8_t id_type);
+// 144, 145, 146, 148 or 149 with these entries (each in the element its
+// type and id type call for; `code` is not read) and the count field `count`
+// (-1: the number of entries).
+std::vector<uint8_t> swsim_msg_qos_list(uint16_t type, const std::vector<swsim_qos_entry>& entries,
+                                        int count = -1);
+// 150: the AP MAC, one 0x0120 per radio, and with `old_global` >= 0 the
+// older 0x0122 after them (alone, or beside radios to try the AP's refusal).
+std::vector<uint8_t> swsim_msg_qos_mode(const uint8_t ap[6], const std::vector<swsim_qos_radio>& radios,
+                                        int old_global = -1);
+
+// A client QoS message (144 to 150) read element by element.
+struct swsim_qos_msg {
+    uint16_t type = 0;
+    int count = -1;  // -1: no count element
+    std::vector<swsim_qos_entry> entries;
+    bool has_ap = false;
+    uint8_t ap[6] = {};
+    int old_global = -1;  // -1: no 0x0122
+    std::vector<swsim_qos_radio> radios;
+    std::string problems;  // empty when well formed
+};
+// 0, or -1 when `msg` is no client QoS message.  Faults go into `problems`:
+// a wrong length field, a count element missing or not first, a count other
+// than the entries, an element of the wrong length, cut short or not of this
+// type, stray bytes, and in a definition request (147) more than 8 entries or
+// an id type its element does not carry (0x0112: 1 to 4, 0x0113: 8).
+int swsim_qos_parse(const std::vector<uint8_t>& msg, swsim_qos_msg& m);
+// One readable line: "CLTQOS_DEF_REQ (147), 82 bytes: count 2 acl 2 (ACL
+// ipv4) "acl-a" policy 8 (Policy in) "pol"", with "; MALFORMED: ..." for a
+// faulty message.  Empty for other types.
+std::string swsim_qos_decode(const std::vector<uint8_t>& msg);
+// The answers to a definition request (147) when `on`: a 148 with its ACL
+// entries and a 149 with its policy entries, each left out when it would be
+// empty.  The AP hands them to mapqosd without reading them, so any well
+// framed message of the type naming the definitions serves: swsim echoes the
+// requested entries under their own count instead of inventing rule content.
+// Nothing for other messages or when off.
+std::vector<std::vector<uint8_t>> swsim_qos_answer(bool on, const std::vector<uint8_t>& msg);
+struct swsim;
+// Sends the answers above under `s.roam.cltqos_answer` (swsim.cpp); 1 when
+// some went out, 0 when none is due, -1 on a send error.
+int swsim_answer_cltqos(swsim& s, const std::vector<uint8_t>& msg);
+// "on" or "off"; 0, or -1 with `error` set.
+int swsim_qos_answer_parse(const std::string& word, bool& on, std::string& error);
+
+// A client QoS step of a scenario, parsed (entries as words or joined by
+// commas, TYPE an id type number 0 to 255 or ip4num, ipv4, ipv6, mac,
+// policy; names of more than 31 bytes are cut; up to 100 entries):
+//   acl-update TYPE:NAME,... [count=N]        144
+//   acl-rename TYPE:OLD>NEW,... [count=N]     145
+//   acl-delete TYPE:NAME,... [count=N]        146
+//   qos-mode GLOBAL RADIO:MODES ...           150, one 0x0120 per radio
+//   qos-mode-old GLOBAL [RADIO:MODES ...]     150 with 0x0122 (after any radios)
+// count=N (0 to 65535) sends another count than the entries'.  GLOBAL and
+// RADIO 0 to 255 (the AP takes radios 1 and 2); MODES: 16 hex digits, the
+// mode byte of VAP 0 to 15 ("1100000000000000": VAPs 0 and 1 up).
+struct swsim_qos_cmd {
+    uint16_t type = 0;
+    std::vector<swsim_qos_entry> entries;
+    int count = -1;
+    std::vector<swsim_qos_radio> radios;
+    int old_global = -1;
+};
+// 0, 1 when `verb` is not a client QoS step, -1 with `error` set.
+int swsim_qos_cmd_parse(const std::string& verb, const std::vector<std::string>& args,
+                        swsim_qos_cmd& cmd, std::string& error);
+std::vector<uint8_t> swsim_qos_cmd_build(const swsim_qos_cmd& cmd, const uint8_t own_ap[6]);

@@ -38,6 +38,8 @@ constexpr verb_rule kVerbs[] = {
     {"dl2-config", 4, 4}, {"dl2-setup", 5, 5}, {"dl2-term", 2, 2}, {"cl2-vlans", 1, 1},
     {"rf-scan", 1, 2},   {"channel", 2, 3},   {"power", 2, 3},    {"wids", 3, 36},
     {"rrm-neighbors", 1, 65}, {"chan-load", 3, 4}, {"provision", 0, 8},
+    {"acl-update", 1, 101}, {"acl-rename", 1, 101}, {"acl-delete", 1, 101},
+    {"qos-mode", 1, 9},  {"qos-mode-old", 1, 9}, {"cltqos-answer", 1, 1},
 };
 
 // Checks the values of the client and command steps when the scenario is
@@ -55,6 +57,13 @@ int client_step_check(const swsim_step& st, std::string& error) {
         swsim_provision p;
         return swsim_provision_parse(st.args, p, error);
     }
+    if (st.verb == "cltqos-answer") {
+        bool on;
+        return swsim_qos_answer_parse(st.args[0], on, error);
+    }
+    swsim_qos_cmd qos;
+    const int qos_step = swsim_qos_cmd_parse(st.verb, st.args, qos, error);
+    if (qos_step != 1) return qos_step;
     swsim_radio_cmd radio;
     const int command = swsim_radio_cmd_parse(st.verb, st.args, radio, error);
     if (command != 1) return command;
@@ -234,10 +243,20 @@ struct runner {
             say(std::string("  TSPEC admission requests now: ") + swsim_tspec_mode_text(s.roam.tspec));
             return true;
         }
+        if (st.verb == "cltqos-answer") {
+            std::string error;
+            if (swsim_qos_answer_parse(a[0], s.roam.cltqos_answer, error) != 0) return false;
+            say(std::string("  client QoS definition requests now answered: ") + a[0]);
+            return true;
+        }
         std::string error;
         swsim_radio_cmd radio;
         if (swsim_radio_cmd_parse(st.verb, a, radio, error) == 0) {
             return swsim_send(s, swsim_radio_cmd_build(radio, s.ident.mac)) == 0;
+        }
+        swsim_qos_cmd qos;
+        if (swsim_qos_cmd_parse(st.verb, a, qos, error) == 0) {
+            return swsim_send(s, swsim_qos_cmd_build(qos, s.ident.mac)) == 0;
         }
         if (st.verb == "provision") {
             // The switch's own address and the AP's MAC unless the step names others.

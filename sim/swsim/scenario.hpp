@@ -66,6 +66,20 @@
 //                               reprovision=0|1, cert=FILE, backup-cert=FILE,
 //                               ap-mac=MAC; the reply (515) is printed as it comes
 //                               ("expect AP_PROVISION_REPLY_MSG 5")
+//   acl-update 2:acl-a,8:pol    client QoS list update (144): entries TYPE:NAME, TYPE
+//                               an id type 0 to 255 or ip4num (1), ipv4 (2), ipv6 (3),
+//                               mac (4), policy (8); count=N sends another count
+//   acl-rename 2:old>new        list rename (145): entries TYPE:OLD>NEW [count=N]
+//   acl-delete 4:maclist        list delete (146): entries TYPE:NAME [count=N]
+//   qos-mode 1 1:1100000000000000 2:0000000000000000
+//                               client QoS mode update (150): the global mode, then per
+//                               radio (from 1) the modes of VAPs 0 to 15 in hex
+//                               digits; no radio: no mode at all (the AP takes down)
+//   qos-mode-old 1              the same in the older form: the global mode alone (any
+//                               radios given go beside it, which the AP refuses)
+//   cltqos-answer off           whether client QoS definition requests (147) are
+//                               answered (148 for ACLs, 149 for policies); on by default
+//                               (see roam_msg.hpp for the client QoS layouts)
 //   config                      one configuration message from the lines below,
 //     radio 1 channel=36          up to "end" (see config_msg.hpp for the lines)
 //     vap 1 0 ssid=corp security=wpa-personal key=secret-key

@@ -376,7 +376,17 @@ int swsim_recv(swsim& s, std::vector<uint8_t>& msg, int timeout_ms) {
     say(s, "TLS  <- " + swsim_decode(msg));
     if (swsim_answer_assoc(s, msg) < 0) say(s, "association answer not sent");
     if (swsim_answer_roam(s, msg) < 0) say(s, "TSPEC answer not sent");
+    if (swsim_answer_cltqos(s, msg) < 0) say(s, "client QoS definition reply not sent");
     return 0;
+}
+
+int swsim_answer_cltqos(swsim& s, const std::vector<uint8_t>& msg) {
+    int sent = 0;
+    for (const auto& answer : swsim_qos_answer(s.roam.cltqos_answer, msg)) {
+        if (swsim_send(s, answer) != 0) return -1;
+        sent = 1;
+    }
+    return sent;
 }
 
 int swsim_answer_roam(swsim& s, const std::vector<uint8_t>& msg) {
@@ -463,6 +473,8 @@ std::string swsim_decode(const std::vector<uint8_t>& msg) {
     if (!client.empty()) return client;
     std::string report = swsim_radio_report_decode(msg);
     if (!report.empty()) return report;
+    std::string qos = swsim_qos_decode(msg);
+    if (!qos.empty()) return qos;
     std::string out = head;
     if (type == SWITCH_AP_IDENTIFICATION) {
         swsim_ident id;

@@ -23,6 +23,7 @@ enum class lk : uint8_t {
     auth,    // authentication status with its name
     bw,      // two bandwidth entries of 8 bytes: flag, 3 zero, rate (host order)
     names,   // two entries of 33 bytes: type, name (32)
+    ids,     // the same with client QoS id types, each shown with its name
 };
 
 struct lf {
@@ -85,6 +86,13 @@ std::string ipv4_str(uint32_t ip) {
     return b;
 }
 
+// A client QoS id type with its name: "2 (ACL ipv4)".
+std::string id_type_str(uint8_t t) {
+    static const char* const kNames[] = {"none",    "ACL ip4-num", "ACL ipv4", "ACL ipv6", "ACL mac",
+                                         "<rsvd5>", "<rsvd6>",     "<rsvd7>",  "Policy in"};
+    return std::to_string(t) + " (" + (t < 9 ? kNames[t] : "unknown") + ")";
+}
+
 std::string value_str(lk kind, const uint8_t* p, size_t width) {
     char b[64];
     switch (kind) {
@@ -113,6 +121,9 @@ std::string value_str(lk kind, const uint8_t* p, size_t width) {
         case lk::names:
             return "down " + std::to_string(p[0]) + ":" + text_str(p + 1, 32) + " up " +
                    std::to_string(p[33]) + ":" + text_str(p + 34, 32);
+        case lk::ids:
+            return "down " + id_type_str(p[0]) + " " + text_str(p + 1, 32) + " up " +
+                   id_type_str(p[33]) + " " + text_str(p + 34, 32);
     }
     return "?";
 }
@@ -308,10 +319,13 @@ const record kTspecRecords[] = {
 
 // ---- mapqosd: switch-message framing ------------------------------------------------
 
+// Radio from 1, VAP from 0, the down and up ACL, the down and up policy.
 constexpr lf kQosVap[] = {{4, 1, lk::u8, "radio"}, {5, 1, lk::u8, "vap"},
-                          {6, 66, lk::names, "acl"}, {72, 66, lk::names, "policy"}};
+                          {6, 66, lk::ids, "acl"}, {72, 66, lk::ids, "policy"}};
 
-// The definition replies: the entry count, then the entries (type, name 31).
+// The definition replies as the switch sent them and mapd forwards them: the
+// entry count, then the entries (id type, name 31).  mapqosd's reading of
+// them is its own; the stand-in shows what arrived.
 void qos_defs(const uint8_t* m, size_t len, std::string& out) {
     size_t at = 4;
     while (len - at >= 4) {
@@ -325,8 +339,8 @@ void qos_defs(const uint8_t* m, size_t len, std::string& out) {
         if (code == 0x0111 && n == 2) {
             out += " count " + std::to_string(be16(v));
         } else if ((code == 0x0112 || code == 0x0113) && n == 32) {
-            out += std::string(code == 0x0112 ? " acl " : " policy ") + std::to_string(v[0]) +
-                   ":" + text_str(v + 1, 31);
+            out += std::string(code == 0x0112 ? " acl " : " policy ") + id_type_str(v[0]) +
+                   " " + text_str(v + 1, 31);
         } else {
             char b[32];
             snprintf(b, sizeof b, " elem-0x%04x(%u)", code, n);

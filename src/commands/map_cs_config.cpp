@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "cltqos/map_cltqos.hpp"
 #include "commands/map_cs.hpp"
 #include "commands/map_cs_elems.hpp"
 #include "config/map_config_apply.hpp"
@@ -222,7 +223,7 @@ int map_cs_handler_process_stop_pkt(map_cs* cs, std::span<const uint8_t>) {
         free(error);
         cs->config_state = MAP_CS_STATE_IDLE;
         map_cs_config_data_clear(cs);
-        // The client QoS settings of the VAPs go to mapqosd here (client QoS).
+        map_cs_send_client_qos_vap_cfg_msg(cs->cb);
         (void)map_cs_util_config_status_send(cs);  // a failed send is logged there
         MAP_TRACE(MAP_TRACE_CONFIG, "Sent Config Status.-FAILED");
     }
@@ -492,10 +493,14 @@ int map_cs_handle_process_post_conf_notification(map_control_block* cb, const ui
         cs->config_state = MAP_CS_STATE_IDLE;
         map_cs_config_data_clear(cs);
     }
-    // After a success that reached the switch, the VAP client QoS settings
-    // and the default client QoS request follow, once client QoS lands.
-    (void)map_cs_util_config_status_send(cs);  // a failed send is logged there
+    const int sent = map_cs_util_config_status_send(cs);  // a failed send is logged there
     MAP_TRACE(MAP_TRACE_CONFIG, "Sent Config Status.");
+    // After a success that reached the switch, mapqosd learns the VAPs'
+    // client QoS defaults and the switch is asked for their definitions.
+    if (status != -1 && sent == 0) {
+        map_cs_send_client_qos_vap_cfg_msg(cb);
+        (void)map_cltqos_vap_default_def_req(cb);  // a failure is logged there
+    }
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "cltqos/map_cltqos.hpp"
 #include "commands/map_cs.hpp"
 #include "commands/map_ap_provision.hpp"
 #include "commands/map_cs_config.hpp"
@@ -265,8 +266,24 @@ constexpr dispatch_row kTlsRows[] = {
      handled<[](const dispatch_ctx& c) {
          map_process_cl2tunnel_config_pkt(c.rec, c.body, c.body_len);
      }>},
+    {CLTQOS_LIST_UPDATE,
+     handled<[](const dispatch_ctx& c) {
+         map_cltqos_process_list_update_pkt(c.rec, c.body, c.body_len);
+     }>},
+    {CLTQOS_LIST_RENAME,
+     handled<[](const dispatch_ctx& c) {
+         map_cltqos_process_list_rename_pkt(c.rec, c.body, c.body_len);
+     }>},
+    {CLTQOS_LIST_DELETE,
+     handled<[](const dispatch_ctx& c) {
+         map_cltqos_process_list_delete_pkt(c.rec, c.body, c.body_len);
+     }>},
     {CLTQOS_ACL_DEF_REPLY, tls_to_mapqosd},
     {CLTQOS_POLICY_DEF_REPLY, tls_to_mapqosd},
+    {CLTQOS_MODE_UPDATE,
+     handled<[](const dispatch_ctx& c) {
+         map_cltqos_process_mode_update_pkt(c.rec, c.body, c.body_len);
+     }>},
     {RRM_NEIGHBOR_LIST,
      handled<[](const dispatch_ctx& c) {
          map_process_rrm_neighbor_list_msg_pkt(c.cb, c.body, c.body_len);
@@ -399,7 +416,7 @@ void map_standalonemode_to_managedmode(map_control_block* cb) {
     map_dman_lsql_radio_status_set(radios, 0, nullptr);
     map_dman_lsql_external_interfaces_set(0, cb->debug_login);
     map_lsql_mapd_state_set("up");
-    // Client QoS instances are deleted here, once that subsystem lands.
+    map_cltqos_delete_all_instances(cb->switch_comm);
     map_send_tspec_ap_state_change(cb->switch_comm, 1);
     map_lsql_clustering_status_set("0");
     map_dman_lsql_wds_feature("down");
@@ -414,8 +431,10 @@ void map_managedmode_to_standalonemode(map_control_block* cb) {
     if (cb == nullptr || cb->managed_mode != 1) {
         return;
     }
-    // Client QoS instances are deleted and the AP's own client QoS settings
-    // restored here, once that subsystem lands.
+    // The switch's client QoS definitions go and the VAPs' client QoS
+    // settings are cleared.
+    map_cltqos_delete_all_instances(cb->switch_comm);
+    map_cltqos_vap_config_apply(cb->cs);
     map_dman_lsql_external_interfaces_set(1, cb->debug_login);
     map_lsql_mapd_state_set("down");
     map_send_tspec_ap_state_change(cb->switch_comm, 0);
@@ -444,7 +463,7 @@ void map_clear_connection(map_control_block* cb) {
     if (cs != nullptr) {
         map_cs_config_data_clear(cs);
         cs->config_state = MAP_CS_STATE_IDLE;
-        // The VAP client QoS settings go to mapqosd here (client QoS).
+        map_cs_send_client_qos_vap_cfg_msg(cb);
         cs->stats_interval = 0;
         cs->stats_countdown = 0;
         map_cs_stats_client_table_clear(cs);

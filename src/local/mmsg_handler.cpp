@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "cltqos/map_cltqos.hpp"
 #include "local/map_client_auth.hpp"
 #include "local/map_client_relay.hpp"
 #include "local/map_tspec.hpp"
@@ -29,9 +30,7 @@ using enum mmsg_len_report;
 
 // Received local messages by type, searched from the top.  A datagram of a
 // length its row refuses is dropped (with the row's report); one the row
-// accepts goes to the row's handler.  Type 2 has no handler; the client QoS
-// definition request (34) keeps its length rule until the client QoS relay
-// lands, and until then its datagrams are dropped after the check.
+// accepts goes to the row's handler.  Type 2 has no handler.
 constexpr mmsg_handler_row kHandlers[] = {
     {MMSG_PROBE_REQ, process_probe_req_msg, "process_probe_req_msg", exact, sizeof(probe_reqmsg_s),
      silent, MAP_TRACE_LOCAL},
@@ -64,8 +63,8 @@ constexpr mmsg_handler_row kHandlers[] = {
      msgsize, MAP_TRACE_PREAUTH},
     {MMSG_RADIUS_PROXY, process_radius_proxy_cmd_msg, "process_radius_proxy_cmd_msg", exact,
      sizeof(radius_proxy_cmdmsg_s), silent, MAP_TRACE_PKT},
-    {MMSG_CLTQOS_AUTH_DEF_REQ, nullptr, "process_cltqos_auth_def_req_msg", exact,
-     sizeof(cltqos_auth_def_req_msg_s), silent, MAP_TRACE_CLTQOS},
+    {MMSG_CLTQOS_AUTH_DEF_REQ, process_cltqos_auth_def_req_msg, "process_cltqos_auth_def_req_msg",
+     exact, sizeof(cltqos_auth_def_req_msg_s), silent, MAP_TRACE_CLTQOS},
     {MMSG_TSPEC, process_tspec_msg, "process_tspec_msg", exact, sizeof(tspec_msg_s), mismatch,
      MAP_TRACE_TSPEC},
     {MMSG_RRM_CHAN_LOAD_REP, process_rrm_chan_load_rep_msg, "process_rrm_chan_load_rep_msg",

@@ -74,6 +74,13 @@ int map_platform_shell_text(const char* command, char* out, size_t out_len);
 // Reads the current value into `out` (at most *len bytes); *len receives the
 // number of bytes read.  0 or -1.
 [[nodiscard]] int map_platform_sysctl_read(const int* name, int nlen, void* out, size_t* len);
+// Hands `buf` (*len bytes) to the table entry as the old-value buffer, with no
+// new value: the kernel module may rewrite the buffer in place.  0 or -1
+// (errno set).  The sandbox journals the bytes handed over like a write and
+// is refused like one (the refusal file, the sysctl_write failure); it leaves
+// the buffer unchanged unless the entry's file exists, whose bytes then
+// rewrite the buffer up to *len.
+[[nodiscard]] int map_platform_sysctl_inout(const int* name, int nlen, void* buf, size_t* len);
 // The file behind a table entry in the sandbox: "<root>/sysctl/3.21.1.4".
 int map_platform_sysctl_file(const int* name, int nlen, char* out, size_t out_len);
 

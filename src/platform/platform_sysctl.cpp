@@ -351,6 +351,46 @@ int map_platform_sysctl_read(const int* name, int nlen, void* out, size_t* len) 
     return 0;
 }
 
+int map_platform_sysctl_inout(const int* name, int nlen, void* buf, size_t* len) {
+    if (!name_ok(name, nlen) || len == nullptr || (buf == nullptr && *len != 0)) {
+        errno = EINVAL;
+        return -1;
+    }
+    bool refused = map_platform_detail::fail_now(map_platform_op::sysctl_write);
+    if (!map_platform_is_sandbox()) {
+        if (refused) {
+            errno = EIO;
+            return -1;
+        }
+        return kernel_sysctl(name, nlen, buf, len, nullptr, 0);
+    }
+    refused = refuse_file_fires() || refused;
+    char text[16 * kMaxName];
+    dotted(name, nlen, text, sizeof text);
+    journal(text, buf, *len, !refused);
+    if (refused) {
+        errno = EIO;
+        return -1;
+    }
+    // The emulated module: the entry's file, when there is one, is what the
+    // module writes back into the buffer.
+    char file[MAP_PLATFORM_PATH_MAX];
+    if (map_platform_sysctl_file(name, nlen, file, sizeof file) != 0) {
+        return 0;
+    }
+    int fd = open(file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    std::string bytes;
+    const bool ok = read_all(fd, bytes);
+    close(fd);
+    if (ok && buf != nullptr) {
+        memcpy(buf, bytes.data(), std::min(bytes.size(), *len));
+    }
+    return 0;
+}
+
 int map_platform_sysctl_refuse_arm(unsigned nth) {
     char path[MAP_PLATFORM_PATH_MAX];
     if (!map_platform_is_sandbox() || map_platform_path(kRefuse, path, sizeof path) != 0) {

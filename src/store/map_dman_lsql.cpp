@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cltqos/map_cltqos.hpp"
 #include "store/map_dman_internal.hpp"
 #include "log/map_log.hpp"
 #include "platform/platform.hpp"
@@ -425,5 +426,82 @@ int map_dman_lsql_external_interfaces_set(int enable, int debug_login) {
         map_platform_system("ps | grep dropbear | awk '{print $1}' | xargs kill 2> /dev/null");
     }
     MAP_TRACE(MAP_TRACE_CONFIG, "Successful is setting the External UI - %s", status);
+    return 0;
+}
+
+// ---- client QoS definitions --------------------------------------------------------
+
+namespace {
+
+// Where the definition of an id type lives: its class and the "acl-type" of
+// its rows (none for policy maps).
+struct cltqos_place {
+    const char* cls;
+    const char* acl_type;
+};
+
+cltqos_place cltqos_place_of(uint8_t id_type) {
+    switch (id_type) {
+        case MAP_CLTQOS_ID_POLICY_IN:
+            return {"policy-map", nullptr};
+        case MAP_CLTQOS_ID_ACL_MAC:
+            return {"qos-mac-acl", "mac"};
+        case MAP_CLTQOS_ID_ACL_IPV6:
+            return {"acl", "ipv6"};
+        default:
+            return {"acl", "ipv4"};
+    }
+}
+
+}  // namespace
+
+int map_dman_lsql_is_exist_cltqos_id(const map_cltqos_list_entry* entry) {
+    if (entry == nullptr) {
+        return -1;
+    }
+    char name[MAP_CLTQOS_NAME_LEN];
+    snprintf(name, sizeof name, "%.*s", static_cast<int>(sizeof name - 1), entry->name);
+    if (name[0] == '\0') {
+        return -1;  // no instance: never the whole class
+    }
+    const cltqos_place place = cltqos_place_of(entry->id_type);
+    pv_ptr found(
+        place.acl_type == nullptr
+            ? lsqlquery_get_grid(place.cls, name, nullptr, nullptr, 0)
+            : lsqlquery_get_pv_q1(place.cls, name, "rule-count", "acl-type", place.acl_type));
+    return found ? 0 : -1;
+}
+
+int map_dman_lsql_apply_cltqos_list(const map_cltqos_list_entry* entry, int create) {
+    const char* action = create == 1 ? "create" : "delete";
+    if (entry == nullptr) {
+        MAP_ERROR("Unable to %s %s with name '%s'", action, "client QoS list", "");
+        return -1;
+    }
+    char name[MAP_CLTQOS_NAME_LEN];
+    snprintf(name, sizeof name, "%.*s", static_cast<int>(sizeof name - 1), entry->name);
+    const cltqos_place place = cltqos_place_of(entry->id_type);
+    int rc = -1;
+    // An empty name would address every instance of the class: refused.
+    if (name[0] != '\0' && create == 1) {
+        pv_ptr row(lsqlquery_new_pv_solo("rule-count", "0"));
+        if (row && (place.acl_type == nullptr ||
+                    lsqlquery_new_pv("acl-type", place.acl_type, row.get()) != nullptr)) {
+            rc = lsqlquery_insert_pv(place.cls, name, row.get());
+        }
+    } else if (name[0] != '\0') {
+        pv_ptr selector(place.acl_type != nullptr
+                            ? lsqlquery_new_pv_solo("acl-type", place.acl_type)
+                            : nullptr);
+        if (place.acl_type == nullptr || selector) {
+            rc = lsqlquery_delete_pv(place.cls, name, selector.get());
+        }
+    }
+    if (rc != 0) {
+        MAP_ERROR("Unable to %s %s with name '%s'", action, place.cls, name);
+        return -1;
+    }
+    MAP_TRACE(MAP_TRACE_CLTQOS, "Successfully %s %s with name '%s'",
+              create == 1 ? "created" : "deleted", place.cls, name);
     return 0;
 }

@@ -155,6 +155,13 @@ int map_dman_lsql_get_radio_status(const char* name);           // 0 when "up"
 int map_dman_lsql_get_sentry_mode(int radio_number);            // 1 on, else 2
 int map_dman_lsql_get_vap_client_qos_mode(int vap, int radio);  // 1 up, else 0
 int map_dman_lsql_get_global_cltqos_mode();                     // 1 up, else 0
+// Client QoS modes written as "up" for 1, "down" for anything else: the
+// single "client-qos" instance's "mode", and "qos-mode" of VAP `vap` of
+// radio "wlan<radio>".
+int map_dman_lsql_apply_global_cltqos_mode(int mode);
+int map_dman_lsql_apply_vap_cltqos_mode(int vap, int radio, int mode);
+// Deletes every instance of a client QoS definition class ("acl", ...).
+int map_dman_lsql_delete_cltqos_class_all(const char* cls);
 int map_dman_lsql_ap_detection_mode_set(const char* text);
 // Walk the MAP_MAX_RADIOS records of `radios`; on failure the library's error
 // text (if any) is left in *error for the caller to free.
@@ -171,6 +178,17 @@ int map_dman_lsql_disable_ntp_feature();
 int map_dman_lsql_disable_stp_feature();
 int map_dman_lsql_wds_feature(const char* text);
 int map_dman_lsql_external_interfaces_set(int enable, int debug_login);
+
+// ---- client QoS definitions ------------------------------------------------------
+
+// An entry of a client QoS list change (cltqos/map_cltqos.hpp).  Its id type
+// picks the class: 8 "policy-map"; 4 "qos-mac-acl" with "acl-type" "mac"; 3
+// "acl" with "acl-type" "ipv6"; any other "acl" with "acl-type" "ipv4".
+struct map_cltqos_list_entry;
+// 0 when the database holds the entry's definition, else -1.
+int map_dman_lsql_is_exist_cltqos_id(const map_cltqos_list_entry* entry);
+// Inserts (create 1) or deletes (otherwise) the entry's instance.  0 or -1.
+int map_dman_lsql_apply_cltqos_list(const map_cltqos_list_entry* entry, int create);
 
 // ---- platform defaults -----------------------------------------------------------
 

@@ -1,5 +1,6 @@
 // Accessors of the radios and VAPs: class "radio" (power, channel, status,
-// RRM, sentry mode, AP detection), the VAP and global client QoS modes.
+// RRM, sentry mode, AP detection), the VAP and global client QoS modes and
+// the deletion of client QoS definitions.
 #include <cstdio>
 #include <cstring>
 
@@ -147,6 +148,43 @@ int map_dman_lsql_get_vap_client_qos_mode(int vap, int radio) {
 
 int map_dman_lsql_get_global_cltqos_mode() {
     return equals(get_one("client-qos", nullptr, "mode"), "up") ? 1 : 0;
+}
+
+int map_dman_lsql_apply_global_cltqos_mode(int mode) {
+    const char* text = mode == 1 ? "up" : "down";
+    if (set_one("client-qos", nullptr, "mode", text) != 0) {
+        MAP_ERROR("Error applying global Client QoS Mode");
+        return -1;
+    }
+    MAP_TRACE(MAP_TRACE_CLTQOS, "Successfully applied global Client QoS Mode = %s", text);
+    return 0;
+}
+
+int map_dman_lsql_apply_vap_cltqos_mode(int vap, int radio, int mode) {
+    char vap_name[16];
+    char radio_name[16];
+    snprintf(vap_name, sizeof vap_name, "vap%d", vap);
+    snprintf(radio_name, sizeof radio_name, "wlan%d", radio);
+    const char* text = mode == 1 ? "up" : "down";
+    pv_ptr node(lsqlquery_new_pv_solo("qos-mode", text));
+    pv_ptr qualifier(lsqlquery_new_pv_solo("radio", radio_name));
+    if (!node || !qualifier ||
+        lsqlquery_set_pv("vap", vap_name, node.get(), qualifier.get()) != 0) {
+        MAP_ERROR("Error applying VAP Client QoS Mode for %s-%s", vap_name, radio_name);
+        return -1;
+    }
+    MAP_TRACE(MAP_TRACE_CLTQOS, "Successfully applied VAP Client QoS Mode for %s-%s: %s", vap_name,
+              radio_name, text);
+    return 0;
+}
+
+int map_dman_lsql_delete_cltqos_class_all(const char* cls) {
+    if (cls == nullptr || lsqlquery_delete_pv(cls, nullptr, nullptr) != 0) {
+        MAP_ERROR("Unable to delete all instances of '%s' class", cls != nullptr ? cls : "");
+        return -1;
+    }
+    MAP_TRACE(MAP_TRACE_CLTQOS, "Successfully deleted all instances of '%s' class", cls);
+    return 0;
 }
 
 int map_dman_lsql_ap_detection_mode_set(const char* text) {

@@ -149,8 +149,9 @@ TEST(TwinLocalMsg, EveryRecordIsReadFieldByField) {
         "1/500 up 0/0 acl down 2:\"acl-in\" up 0:\"\" policy down 8:\"pol\" up 0:\"\"";
     bytes status = rec(984, {{0, {40, 1, 3}}});
     for (uint32_t w = 1; w < 246; ++w) memcpy(&status[4 * w], h32(3000 + w).data(), 4);
-    const bytes qos_vap = wr().be16(304).be16(138).u8(1).u8(3).u8(2).text("acl-a", 32).u8(0).text("", 32)
-                              .u8(8).text("pol", 32).u8(0).text("", 32).b;
+    // Every field of the VAP client QoS settings distinct: radio 2, VAP 15.
+    const bytes qos_vap = wr().be16(304).be16(138).u8(2).u8(15).u8(2).text("acl-a", 32).u8(4).text("macs", 32)
+                              .u8(8).text("pol", 32).u8(9).text(std::string(32, 'q'), 32).b;
     struct row {
         k peer;
         bytes msg;
@@ -216,13 +217,17 @@ TEST(TwinLocalMsg, EveryRecordIsReadFieldByField) {
           "min-rate 64000", "medium-time 31", "admitted 1"}},
         {k::tspec, {6, 1, 1}, {"tspec_direct_msg_s (3 bytes): cmd 1 managed 1"}},
         {k::mapqosd, qos_vap,
-         {"VAP client QoS settings (304) (138 bytes): radio 1 vap 3 acl down 2:\"acl-a\" up 0:\"\" "
-          "policy down 8:\"pol\" up 0:\"\""}},
+         {"VAP client QoS settings (304) (138 bytes): radio 2 vap 15 acl down 2 (ACL ipv4) \"acl-a\" up 4 (ACL mac) "
+          "\"macs\" policy down 8 (Policy in) \"pol\" up 9 (unknown) \"" + std::string(32, 'q') + "\""}},
         {k::mapqosd, bytes(qos_vap.begin(), qos_vap.begin() + 100),
-         {"VAP client QoS settings (304) (100 bytes, WRONG LENGTH: expected 138): length-field 138 radio 1 "
-          "vap 3 acl down 2:\"acl-a\" up 0:\"\""}},
+         {"VAP client QoS settings (304) (100 bytes, WRONG LENGTH: expected 138): length-field 138 radio 2 "
+          "vap 15 acl down 2 (ACL ipv4) \"acl-a\" up 4 (ACL mac) \"macs\""}},
         {k::mapqosd, wr().be16(148).be16(46).b + elem(0x0111, {0, 1}) + elem(0x0112, bytes{4} + text("maclist") + bytes(24, 0)),
-         {"CLTQOS_ACL_DEF_REPLY (148) (46 bytes): count 1 acl 4:\"maclist\""}},
+         {"CLTQOS_ACL_DEF_REPLY (148) (46 bytes): count 1 acl 4 (ACL mac) \"maclist\""}},
+        {k::mapqosd, wr().be16(149).be16(82).b + elem(0x0111, {0, 2}) + elem(0x0113, bytes{8} + wr().text("pol", 31).b) +
+                         elem(0x0113, bytes{5} + wr().text(std::string(31, 'r'), 31).b),
+         {"CLTQOS_POLICY_DEF_REPLY (149) (82 bytes): count 2 policy 8 (Policy in) \"pol\" policy 5 (<rsvd5>) \"" +
+          std::string(31, 'r') + "\""}},
         {k::mapqosd, wr().be16(260).be16(8).be32(3).b, {"DEBUG_SET_TRACE (260) (8 bytes): mask 0x3"}},
         {k::mapqosd, wr().be16(260).be16(9).be32(3).b, {"DEBUG_SET_TRACE (260) (8 bytes, WRONG LENGTH: expected 9): mask 0x3"}},
     };

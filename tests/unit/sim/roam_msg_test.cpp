@@ -433,3 +433,131 @@ TEST(SwsimCommands, ScenarioStepsAreCheckedWhenRead) {
 }
 
 }  // namespace
+
+// ---- client QoS: list changes, modes and definition replies ---------------------------
+
+namespace {
+
+bytes n31(const std::string& s) { return wr().text(s, 31).b; }
+bytes modes(std::initializer_list<uint8_t> first, uint8_t rest = 0) {
+    bytes b(first);
+    b.resize(16, rest);
+    return b;
+}
+
+TEST(SwsimCltQos, StepsAreBuiltByteForByteAndBadValuesRefused) {
+    const std::string long32(32, 'a');
+    std::string many = "2:a";
+    for (int i = 0; i < 100; ++i) many += ",2:a";
+    struct row {
+        const char* verb;
+        std::vector<std::string> args;
+        int rc;
+        bytes want;
+        const char* error;
+    } rows[] = {
+        {"acl-update", {"2:acl-a,8:pol"}, 0,
+         head(144, 82) + elem(0x0111, {0, 2}) + elem(0x0112, bytes{2} + n31("acl-a")) + elem(0x0113, bytes{8} + n31("pol")), ""},
+        {"acl-update", {"ip4num:10net", "ipv6:" + long32 + ",mac:m", "count=7"}, 0,
+         head(144, 118) + elem(0x0111, {0, 7}) + elem(0x0112, bytes{1} + n31("10net")) +
+             elem(0x0112, bytes{3} + bytes(31, 'a')) + elem(0x0112, bytes{4} + n31("m")), ""},
+        {"acl-rename", {"ipv4:old>new,policy:p1>p2"}, 0,
+         head(145, 144) + elem(0x0111, {0, 2}) + elem(0x0114, bytes{2} + n31("new") + n31("old")) +
+             elem(0x0115, bytes{8} + n31("p2") + n31("p1")), ""},
+        {"acl-delete", {"4:maclist", "0:", "count=0"}, 0,
+         head(146, 82) + elem(0x0111, {0, 0}) + elem(0x0112, bytes{4} + n31("maclist")) + elem(0x0112, bytes(32, 0)), ""},
+        {"qos-mode", {"1", "1:1100000000000000", "2:000000000000000f"}, 0,
+         head(150, 58) + elem(0x0021, ap) + elem(0x0120, bytes{1, 1} + modes({1, 1})) +
+             elem(0x0120, bytes{1, 2} + modes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 15})), ""},
+        {"qos-mode", {"0"}, 0, head(150, 14) + elem(0x0021, ap), ""},
+        {"qos-mode-old", {"2"}, 0, head(150, 19) + elem(0x0021, ap) + elem(0x0122, {2}), ""},
+        {"qos-mode-old", {"0", "3:ffffffffffffffff"}, 0,
+         head(150, 41) + elem(0x0021, ap) + elem(0x0120, bytes{0, 3} + modes({}, 15)) + elem(0x0122, {0}), ""},
+        {"acl-update", {"2acl"}, -1, {}, "bad entry for acl-update (TYPE:NAME): 2acl"},
+        {"acl-update", {"256:x"}, -1, {}, "bad entry"},
+        {"acl-rename", {"2:old"}, -1, {}, "(TYPE:OLD>NEW): 2:old"},
+        {"acl-delete", {"2:a", "count=65536"}, -1, {}, "bad count for acl-delete (0 to 65535)"},
+        {"acl-update", {"count=1"}, -1, {}, "acl-update takes 1 to 100 entries"},
+        {"acl-update", {many}, -1, {}, "1 to 100 entries"},
+        {"qos-mode", {"256"}, -1, {}, "qos-mode needs a global mode (0 to 255)"},
+        {"qos-mode", {"1", "1:110000000000000"}, -1, {}, "bad radio for qos-mode (RADIO:16 hex digits)"},
+        {"qos-mode-old", {"1", "1:11000000000000g0"}, -1, {}, "bad radio"},
+        {"cltqos-answer", {"on"}, 1, {}, ""},
+    };
+    for (const auto& r : rows) {
+        swsim_qos_cmd c;
+        std::string error;
+        ASSERT_EQ(swsim_qos_cmd_parse(r.verb, r.args, c, error), r.rc) << r.verb << " " << error;
+        if (r.rc == 0) {
+            EXPECT_EQ(swsim_qos_cmd_build(c, kAp), r.want) << r.verb << " " << r.args[0];
+        }
+        EXPECT_TRUE(contains(error, r.error)) << r.verb << ": " << error;
+    }
+    // The steps are checked when a scenario is read.
+    swsim_scenario sc;
+    std::string error;
+    EXPECT_EQ(swsim_scenario_parse("acl-update 2:a\nacl-rename 8:a>b\nacl-delete 2:a\nqos-mode 1 1:0000000000000000\n"
+                                   "qos-mode-old 0\ncltqos-answer off\n", sc, error), 0) << error;
+    EXPECT_EQ(sc.steps.size(), 6u);
+    EXPECT_EQ(swsim_scenario_parse("\ncltqos-answer maybe\n", sc, error), -1);
+    EXPECT_TRUE(contains(error, "line 2: cltqos-answer takes on or off, not maybe")) << error;
+    EXPECT_EQ(swsim_scenario_parse("acl-rename 2:a\n", sc, error), -1);
+    EXPECT_TRUE(contains(error, "line 1: bad entry")) << error;
+}
+
+// A definition request (147) from the AP, read field by field with its
+// faults named, and answered with the names it asks for.
+TEST(SwsimCltQos, DefinitionRequestsAreReadAndAnswered) {
+    const bytes acl = elem(0x0112, bytes{2} + n31("acl-a")), pol = elem(0x0113, bytes{8} + n31("pol"));
+    const bytes req = head(147, 82) + elem(0x0111, {0, 2}) + acl + pol;
+    bytes nine = head(147, 334) + elem(0x0111, {0, 9});
+    for (int i = 0; i < 9; ++i) nine = nine + acl;
+    struct row {
+        bytes msg;
+        std::string want;  // the whole line, or a piece of it
+    } rows[] = {
+        {req, "CLTQOS_DEF_REQ (147), 82 bytes: count 2 acl 2 (ACL ipv4) \"acl-a\" policy 8 (Policy in) \"pol\""},
+        {head(147, 118) + elem(0x0111, {0, 3}) + elem(0x0112, bytes{1} + n31("1")) + elem(0x0112, bytes{3} + n31("v6")) +
+             elem(0x0112, bytes{4} + bytes(31, 'm')),
+         ": count 3 acl 1 (ACL ip4-num) \"1\" acl 3 (ACL ipv6) \"v6\" acl 4 (ACL mac) \"" + std::string(31, 'm') + "\""},
+        {head(147, 82) + elem(0x0111, {0, 3}) + acl + pol, "; MALFORMED: count 3 with 2 entries"},
+        {head(147, 82) + elem(0x0111, {0, 2}) + elem(0x0112, bytes{8} + n31("p")) + elem(0x0113, bytes{4} + n31("m")),
+         "; MALFORMED: element 0x0112 with id type 8, element 0x0113 with id type 4"},
+        {head(147, 46) + elem(0x0111, {0, 1}) + elem(0x0112, bytes{0} + n31("")), "; MALFORMED: element 0x0112 with id type 0"},
+        {head(147, 46) + elem(0x0111, {0, 1}) + elem(0x0112, bytes{5} + n31("")), "; MALFORMED: element 0x0112 with id type 5"},
+        {nine, "; MALFORMED: more than 8 entries"},
+        {head(147, 82) + elem(0x0111, {0, 2}) + acl + elem(0x0113, bytes{8} + wr().text("pol", 30).b) + bytes{0},
+         "; MALFORMED: element 0x0113 length 31 (expected 32), count 2 with 1 entries, 1 stray bytes at the end"},
+        {head(147, 46) + acl + elem(0x0111, {0, 1}), "; MALFORMED: element 0x0111 not first"},
+        {head(147, 52) + acl + elem(0x0114, bytes(6, 0)) + bytes{1, 2}, "; MALFORMED: element 0x0114 unknown, element 0x0111 missing, 2 stray"},
+        {head(147, 50) + elem(0x0111, {0, 1}) + elem(0x0112, {2}, 32), "; MALFORMED: length field 50 in 15 bytes, element 0x0112 cut short, count 1 with 0"},
+        {head(145, 77) + elem(0x0111, {0, 1}) + elem(0x0115, bytes{8} + n31("p1") + n31("p2")),
+         "CLTQOS_LIST_RENAME (145), 77 bytes: count 1 policy 8 (Policy in) \"p1\" > \"p2\""},
+        {head(150, 41) + elem(0x0021, ap) + elem(0x0120, bytes{1, 2} + modes({1, 0, 15}, 16)) + elem(0x0122, {0}),
+         "CLTQOS_MODE_UPDATE (150), 41 bytes: ap 00:1a:2b:3c:4d:50 radio 2 global 1 vaps 10f[16][16][16][16][16][16]"
+         "[16][16][16][16][16][16][16] global 0 (older form)"},
+    };
+    for (const auto& r : rows) {
+        const std::string line = swsim_decode(r.msg);
+        EXPECT_TRUE(r.want.starts_with("CLTQOS") ? line == r.want : contains(line, r.want)) << r.want << "\n  in: " << line;
+        EXPECT_EQ(contains(line, "MALFORMED"), contains(r.want, "MALFORMED")) << line;
+    }
+    EXPECT_EQ(swsim_qos_decode(head(143, 4)), "");
+    EXPECT_EQ(swsim_qos_decode(head(151, 4)), "");
+    // The answers: a 148 with the ACLs and a 149 with the policies asked for.
+    using answers = std::vector<bytes>;
+    EXPECT_EQ(swsim_qos_answer(true, req), (answers{head(148, 46) + elem(0x0111, {0, 1}) + acl,
+                                                    head(149, 46) + elem(0x0111, {0, 1}) + pol}));
+    EXPECT_EQ(swsim_qos_answer(true, head(147, 46) + elem(0x0111, {0, 1}) + pol), (answers{head(149, 46) + elem(0x0111, {0, 1}) + pol}));
+    EXPECT_EQ(swsim_qos_answer(false, req), answers{});
+    EXPECT_EQ(swsim_qos_answer(true, head(144, 82) + bytes(req.begin() + 4, req.end())), answers{});
+    // With no link up, an answer due fails and none due succeeds.
+    swsim sw;
+    sw.print = [](const std::string&) {};
+    EXPECT_TRUE(sw.roam.cltqos_answer);
+    EXPECT_EQ(swsim_answer_cltqos(sw, req), -1);
+    sw.roam.cltqos_answer = false;
+    EXPECT_EQ(swsim_answer_cltqos(sw, req), 0);
+}
+
+}  // namespace
