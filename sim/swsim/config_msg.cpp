@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "switch/switch_comm_util.hpp"
@@ -17,6 +19,7 @@ namespace {
 constexpr size_t kRadioLen = 146;
 constexpr size_t kVapLen = 279;
 constexpr size_t kQosLen = 129;
+constexpr size_t kVapQosLen = 139;
 
 // Rate bits: 1, 2, 5.5, 6, 9, 11, 12, 18, 24, 36, 48, 54, 72, 96, 108 Mbit/s.
 constexpr const char* kRates[] = {"1", "2", "5.5", "6", "9", "11", "12", "18",
@@ -281,6 +284,60 @@ std::vector<uint8_t> swsim_vap_value(const std::vector<std::string>& w, std::str
     return v;
 }
 
+std::vector<uint8_t> swsim_vap_qos_value(const std::vector<std::string>& w, std::string& error) {
+    std::vector<uint8_t> v(kVapQosLen, 0);
+    uint32_t radio = 0, vap = 0;
+    if (w.size() < 3 || !to_uint(w[1], radio) || !to_uint(w[2], vap) || radio > 255 || vap > 255) {
+        error = "vapqos needs a radio id and a VAP id";
+        return {};
+    }
+    v[0] = static_cast<uint8_t>(radio);
+    v[1] = static_cast<uint8_t>(vap);
+    // The four references, each a type byte and a 31-byte name from byte 11.
+    static const struct {
+        const char* key;
+        size_t at;
+        const char* types[4];  // by type number
+    } kRefs[] = {{"acl-down", 11, {"none", "ipv4", "mac", "ipv6"}},
+                 {"acl-up", 43, {"none", "ipv4", "mac", "ipv6"}},
+                 {"policy-down", 75, {"none", "in", "out", nullptr}},
+                 {"policy-up", 107, {"none", "in", "out", nullptr}}};
+    for (size_t i = 3; i < w.size(); ++i) {
+        std::string k, val;
+        uint32_t n = 0;
+        if (!key_value(w[i], k, val)) {
+            error = "not key=value: " + w[i];
+            return {};
+        }
+        const auto ref = std::find_if(std::begin(kRefs), std::end(kRefs),
+                                      [&](const auto& r) { return k == r.key; });
+        if (ref != std::end(kRefs)) {
+            const size_t colon = val.find(':');
+            const std::string type = val.substr(0, colon);
+            const auto t = std::find_if(std::begin(ref->types), std::end(ref->types),
+                                        [&](const char* x) { return x != nullptr && type == x; });
+            if (colon == std::string::npos || t == std::end(ref->types)) {
+                error = "not TYPE:NAME: " + w[i];
+                return {};
+            }
+            v[ref->at] = static_cast<uint8_t>(t - std::begin(ref->types));
+            const std::string name = val.substr(colon + 1, 31);
+            std::copy(name.begin(), name.end(), v.begin() + static_cast<long>(ref->at) + 1);
+        } else if (!to_uint(val, n)) {
+            error = "not a number: " + w[i];
+            return {};
+        } else if (k == "mode") {
+            v[2] = static_cast<uint8_t>(n);
+        } else if (k == "bw-down" || k == "bw-up") {
+            put32(v, k == "bw-down" ? 3 : 7, n);
+        } else {
+            error = "unknown vapqos value " + k;
+            return {};
+        }
+    }
+    return v;
+}
+
 int swsim_config_build(const std::vector<std::string>& lines, std::vector<uint8_t>& msg,
                        std::string& error) {
     std::vector<std::vector<std::string>> words;
@@ -313,6 +370,9 @@ int swsim_config_build(const std::vector<std::string>& lines, std::vector<uint8_
         } else if (w[0] == "vap") {
             v = swsim_vap_value(w, error);
             code = 0x2005;
+        } else if (w[0] == "vapqos") {
+            v = swsim_vap_qos_value(w, error);
+            code = 0x2015;
         } else if (w[0] == "qos" && w.size() == 2) {
             uint32_t id = 0;
             to_uint(w[1], id);

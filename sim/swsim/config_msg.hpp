@@ -8,6 +8,9 @@
 //   vap RADIO ID [admin=1] [ssid=TEXT] [security=plain-text|static-wep|dot1x|
 //            wpa-personal|wpa-enterprise] [key=TEXT] [vlan=N] [auth=open|shared|both]
 //            [hide=1] [tunnel=N subnet=A.B.C.D mask=A.B.C.D]   (bytes 41, 42-45, 46-49)
+//   vapqos RADIO ID [mode=1] [bw-down=N] [bw-up=N] [acl-down=TYPE:NAME] [acl-up=TYPE:NAME]
+//            [policy-down=in|out:NAME] [policy-up=in|out:NAME]
+//                                      0x2015; ACL TYPE none, ipv4, mac or ipv6
 //   qos RADIO
 //   country CC
 //   mtu N                              0x200a, 16-bit
@@ -39,6 +42,8 @@ int swsim_config_build(const std::vector<std::string>& lines, std::vector<uint8_
 // The radio (146 bytes) and VAP (279 bytes) element values.
 std::vector<uint8_t> swsim_radio_value(const std::vector<std::string>& words, std::string& error);
 std::vector<uint8_t> swsim_vap_value(const std::vector<std::string>& words, std::string& error);
+// The VAP client QoS element value (139 bytes).
+std::vector<uint8_t> swsim_vap_qos_value(const std::vector<std::string>& words, std::string& error);
 
 // 113: element 0x5040, the four limits as 32-bit big-endian values.
 std::vector<uint8_t> swsim_msg_dl2_config(uint32_t max_clients, uint32_t idle, uint32_t age,

@@ -84,6 +84,13 @@ void usage(FILE* to) {
             "  chan-load CLIENT-MAC CHANNEL DURATION (529), each with an optional last AP-MAC;\n"
             "  provision WORDS sends the provisioning command (514) over TLS (see\n"
             "  sim/swsim/scenario.hpp).\n"
+            "  Client QoS: definition requests (147) are printed entry by entry and answered\n"
+            "  with the requested ACLs (148) and policies (149) unless --cltqos-answer off or\n"
+            "  the step \"cltqos-answer off\"; steps acl-update TYPE:NAME,... (144),\n"
+            "  acl-rename TYPE:OLD>NEW,... (145), acl-delete TYPE:NAME,... (146), qos-mode\n"
+            "  GLOBAL RADIO:MODES... (150) and qos-mode-old GLOBAL (150, element 0x0122); TYPE\n"
+            "  is ip4num, ipv4, ipv6, mac, policy or a number (see sim/swsim/scenario.hpp).\n"
+            "  --cltqos-answer on|off  whether definition requests are answered (default on)\n"
             "  Provisioning form: swsim provision sends one AP provisioning command (514) over\n"
             "  UDP to the AP (--ap, port 57776) and prints the reply (515) that the AP sends to\n"
             "  the provisioned switch address at port 57776, field by field:\n"
@@ -212,6 +219,7 @@ int main(int argc, char** argv) {
     long stats = -1;
     std::vector<std::string> assoc_words = {"accept"};
     std::string tspec_word = "admit";
+    std::string cltqos_word = "on";
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> const char* {
@@ -234,6 +242,7 @@ int main(int argc, char** argv) {
         else if (a == "--stats-csv") opt.stats_csv = next();
         else if (a == "--assoc") assoc_words = swsim_split_commas(next());
         else if (a == "--tspec") tspec_word = next();
+        else if (a == "--cltqos-answer") cltqos_word = next();
         else if (a == "--help" || a == "-h") {
             usage(stdout);
             return 0;
@@ -262,6 +271,11 @@ int main(int argc, char** argv) {
         fprintf(stderr, "swsim: --tspec: %s\n", assoc_error.c_str());
         return 2;
     }
+    bool cltqos_answer = true;
+    if (swsim_qos_answer_parse(cltqos_word, cltqos_answer, assoc_error) != 0) {
+        fprintf(stderr, "swsim: --cltqos-answer: %s\n", assoc_error.c_str());
+        return 2;
+    }
     swsim_scenario scenario;
     std::string sc_error;
     if (!scenario_file.empty() && swsim_scenario_load(scenario_file, scenario, sc_error) != 0) {
@@ -275,6 +289,7 @@ int main(int argc, char** argv) {
     swsim sw;
     sw.assoc = assoc;
     sw.roam.tspec = tspec;
+    sw.roam.cltqos_answer = cltqos_answer;
     sw.print = [&](const std::string& line) {
         printf("[%8.3f] %s\n", now_s() - start, line.c_str());
         fflush(stdout);

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -282,22 +283,25 @@ int map_cltqos_parse_list_change_msg(uint16_t msg_type, const uint8_t* body, int
         MAP_ERROR("Error in %s message: no entries", out->msg_name);
         return -1;
     }
-    out->entries.reset(new (std::nothrow) map_cltqos_list_entry[count]());
+    const uint16_t first = rename ? MAP_CLTQOS_ELEM_ACL_RENAME : MAP_CLTQOS_ELEM_ACL;
+    const uint16_t second = rename ? MAP_CLTQOS_ELEM_POLICY_RENAME : MAP_CLTQOS_ELEM_POLICY;
+    const uint16_t size = rename ? MAP_CLTQOS_ELEM_RENAME_LEN : MAP_CLTQOS_ELEM_ENTRY_LEN;
+    // The arrays hold the announced count, but never more entries than the
+    // message has room for: a count of 65535 in a short message costs nothing.
+    const uint16_t room = static_cast<uint16_t>(
+        std::min<size_t>(count, wire_remaining(r) / (4 + size_t{size})));
+    out->entries.reset(new (std::nothrow) map_cltqos_list_entry[room]());
     if (!out->entries) {
         MAP_ERROR("Unable to allocate memory for list entry data structure");
         return -1;
     }
     if (rename) {
-        out->old_entries.reset(new (std::nothrow) map_cltqos_list_entry[count]());
+        out->old_entries.reset(new (std::nothrow) map_cltqos_list_entry[room]());
         if (!out->old_entries) {
             MAP_ERROR("Unable to allocate memory for list entry old data structure");
             return -1;
         }
     }
-    out->count = count;
-    const uint16_t first = rename ? MAP_CLTQOS_ELEM_ACL_RENAME : MAP_CLTQOS_ELEM_ACL;
-    const uint16_t second = rename ? MAP_CLTQOS_ELEM_POLICY_RENAME : MAP_CLTQOS_ELEM_POLICY;
-    const uint16_t size = rename ? MAP_CLTQOS_ELEM_RENAME_LEN : MAP_CLTQOS_ELEM_ENTRY_LEN;
     uint16_t filled = 0;
     for (wire_elem e; wire_elem_next(r, e);) {
         // An entry element of another size than its code has, or cut short by
@@ -309,7 +313,7 @@ int map_cltqos_parse_list_change_msg(uint16_t msg_type, const uint8_t* body, int
         }
         // Entry elements beyond the announced count are ignored: the arrays
         // hold exactly `count` entries.
-        if (filled == count) {
+        if (filled == room) {
             MAP_TRACE(MAP_TRACE_CLTQOS, "%s msg: entry beyond the count of %u ignored",
                       out->msg_name, count);
             continue;
@@ -322,6 +326,12 @@ int map_cltqos_parse_list_change_msg(uint16_t msg_type, const uint8_t* body, int
         }
         ++filled;
     }
+    // A count above the entries present does not make up empty ones: only
+    // the entries the message carries are processed.
+    if (filled != count) {
+        MAP_TRACE(MAP_TRACE_CLTQOS, "%s msg: count %u, %u entries", out->msg_name, count, filled);
+    }
+    out->count = filled;
     return 0;
 }
 

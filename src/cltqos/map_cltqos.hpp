@@ -150,8 +150,8 @@ static_assert(sizeof(map_cltqos_list_entry) == 40);
 struct map_cltqos_list_change_msg2_t {
     uint16_t msg_type;                                     // CLTQOS_LIST_UPDATE, _RENAME or _DELETE
     const char* msg_name;                                  // its trace name
-    uint16_t count;                                        // entries announced by the count element
-    std::unique_ptr<map_cltqos_list_entry[]> entries;      // `count` of them, zeroed first
+    uint16_t count;                                        // entries the message carries (at most the announced count)
+    std::unique_ptr<map_cltqos_list_entry[]> entries;      // at least `count` of them, zeroed first
     std::unique_ptr<map_cltqos_list_entry[]> old_entries;  // a rename's old names
 };
 

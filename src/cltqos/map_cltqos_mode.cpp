@@ -116,7 +116,7 @@ int map_cltqos_process_mode_update_pkt(map_switch_comm* rec, const uint8_t* body
     if (_map_cltqos_context_check(rec, __func__) != 0) {
         return -1;
     }
-    if (body == nullptr) {
+    if (body == nullptr || length <= 0) {
         MAP_ERROR("Invalid input buffer");
         return -1;
     }

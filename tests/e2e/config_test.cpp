@@ -45,15 +45,8 @@ TEST(Config, FailedApplyThenFullSequenceReachTheSwitchTheDatabaseAndHostapd) {
     twin t;
     swsim sw;
     standins st;
-    st.keep = true;
-    sw.print = [](const std::string&) {};
+    ASSERT_EQ(managed_twin_up(t, sw, st), "");
     std::string error;
-    ASSERT_EQ(standins_open(st, error), 0) << error;
-    ASSERT_EQ(swsim_open(sw, swsim_options{}, error), 0) << error;
-    // hostapd "runs": ps lists it and apicli answers while this pid lives.
-    t.write("/var/run/hostapd.pid", std::to_string(getpid()) + "\n");
-    ASSERT_TRUE(t.start()) << t.log_text();
-    ASSERT_EQ(swsim_establish(sw, 12000, error), 0) << error;
     t.set_trace(0x2);
     auto configure = [&](const std::vector<std::string>& lines) {
         auto status = config_status(sw, lines, error);

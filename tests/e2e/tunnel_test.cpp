@@ -57,14 +57,8 @@ TEST(Tunnel, SwitchConfiguresTunnelsAndPortalAndTheLinkTakesThemAway) {
     t.set("untagged-vlan", nullptr, "vlan-id", "9");
     swsim sw;
     standins st;
-    st.keep = true;
-    sw.print = [](const std::string&) {};
+    ASSERT_EQ(managed_twin_up(t, sw, st), "");
     std::string error;
-    ASSERT_EQ(standins_open(st, error), 0) << error;
-    ASSERT_EQ(swsim_open(sw, swsim_options{}, error), 0) << error;
-    t.write("/var/run/hostapd.pid", std::to_string(getpid()) + "\n");
-    ASSERT_TRUE(t.start()) << t.log_text();
-    ASSERT_EQ(swsim_establish(sw, 12000, error), 0) << error;
     auto status_of = [&](const std::vector<std::string>& lines) {
         auto status = config_status(sw, lines, error);
         EXPECT_EQ(error, "");

@@ -20,6 +20,7 @@
 #include "support/db.hpp"
 #include "swsim/config_msg.hpp"
 #include "swsim/swsim.hpp"
+#include "twin/standins.hpp"
 #include "wire/wire.hpp"
 
 namespace mapd_e2e {
@@ -106,6 +107,11 @@ void twin::set(const char* cls, const char* instance, const char* prop, const ch
 
 std::string twin::get(const char* cls, const char* instance, const char* prop) const {
     return in_db(root, [&] { return mapd_test::db_get(cls, instance, prop); });
+}
+
+std::vector<std::string> twin::column(const char* cls, const char* instance,
+                                      const char* prop) const {
+    return in_db(root, [&] { return mapd_test::db_column(cls, instance, prop); });
 }
 
 void twin::write(const std::string& ap_path, const std::string& content) {
@@ -221,6 +227,23 @@ std::vector<uint8_t> config_status(swsim& sw, const std::vector<std::string>& li
         }
     }
     return {};
+}
+
+std::string managed_twin_up(twin& t, swsim& sw, standins& st) {
+    st.keep = true;
+    sw.print = [](const std::string&) {};
+    std::string error;
+    if (standins_open(st, error) != 0 || swsim_open(sw, swsim_options{}, error) != 0) {
+        return error;
+    }
+    t.write("/var/run/hostapd.pid", std::to_string(getpid()) + "\n");
+    if (!t.start()) {
+        return "the daemon did not start: " + t.log_text();
+    }
+    if (swsim_establish(sw, 12000, error) != 0) {
+        return error;
+    }
+    return "";
 }
 
 }  // namespace mapd_e2e

@@ -15,6 +15,7 @@
 #include "twin/ap_root.hpp"
 
 struct swsim;
+struct standins;
 
 namespace mapd_e2e {
 
@@ -46,6 +47,8 @@ struct twin {
     // the daemon starts.
     void set(const char* cls, const char* instance, const char* prop, const char* value);
     std::string get(const char* cls, const char* instance, const char* prop) const;
+    // `prop` of every row of (cls, instance), in row order.
+    std::vector<std::string> column(const char* cls, const char* instance, const char* prop) const;
     void write(const std::string& ap_path, const std::string& content);
     std::string read(const std::string& ap_path) const {
         return mapd_test::read_file(root + ap_path);
@@ -87,6 +90,12 @@ bool send_l2(const std::vector<uint8_t>& frame);
 // empty vector (also when the lines do not build: `error` says why).
 std::vector<uint8_t> config_status(swsim& sw, const std::vector<std::string>& lines,
                                    std::string& error);
+
+// A managed twin: quiet stand-ins that keep what they receive and a quiet
+// switch are opened, hostapd is marked running (ps lists it and apicli
+// answers while this process lives), the daemon starts and the switch
+// establishes the link.  "" or the step that failed.
+std::string managed_twin_up(twin& t, swsim& sw, standins& st);
 
 // Waits up to `ms` for `cond`.
 bool eventually(const std::function<bool()>& cond, int ms);

@@ -136,7 +136,7 @@ TEST_F(Cltqos, ListChanges) {
     const ents first8(nine.begin(), nine.begin() + 8), last1 = {nine[8]};
     const std::string cut(31, 'n');
     const bytes zz = sc({{3, "zz"}});
-    enum { none, fail, rewrite };
+    enum { none, fail, rewrite, db_fail };
     const struct {
         uint16_t type;
         bytes body;
@@ -164,15 +164,22 @@ TEST_F(Cltqos, ListChanges) {
         {145, count(2) + e14(0x114, 2, "new1", "a1") + e14(0x115, 8, "np", "p1"),
          {kline({{2, "a1", 0}, {2, "new1", 0}}), kline({{8, "p1", 0}, {8, "np", 0}})},
          req({{2, "a1"}}) + req({{8, "p1"}})},
-        {145, count(1) + e12(2, "a1"), {kline({})}, {}, "Rename msg: id=0x0112 len=32 (ignored)."},
+        {145, count(1) + e12(2, "a1"), {}, {}, "Rename msg: id=0x0112 len=32 (ignored)."},
         {146, count(3) + e12(2, "a6") + e12(4, "m1") + e12(8, "p1", 0x113), {}, {}},
-        {146, count(2) + e12(2, "a7"), {}, {},
-         "Error applying contents of Client QoS List Delete message for type='none' name=''"},
+        {146, count(2) + e12(2, "a7") + e12(2, "a8"), {}, {},
+         "Error applying contents of Client QoS List Delete message for type='ACL ipv4' name='a7'",
+         db_fail},
+        // A count above the entries carried adds no empty ones.
+        {145, count(60000) + e14(0x114, 2, "new2", "a8") + e12(2, "x") + e12(2, "y"),
+         {kline({{2, "a8", 0}, {2, "new2", 0}})}, req({{2, "a8"}}),
+         "Rename msg: id=0x0112 len=32 (ignored)."},
         // clang-format on
     };
     for (const auto& r : rows) {
         if (r.kernel_does == fail)
             map_platform_fail_nth(map_platform_op::sysctl_write, 1);
+        if (r.kernel_does == db_fail)
+            lsqlquery_fail_nth_write(1);
         if (r.kernel_does == rewrite)
             sb.write("/sysctl/3.25.50.61", std::string(zz.begin(), zz.end()));
         const bytes m = msg(r.type, r.body);
@@ -182,9 +189,10 @@ TEST_F(Cltqos, ListChanges) {
         check(r.k, r.tls, out, r.text);
         std::filesystem::remove(sb.path("/sysctl/3.25.50.61"));
     }
+    // The failed delete stops at its first entry: a7 and a8 are kept.
     EXPECT_EQ(std::tuple(held("acl", "a6"), held("qos-mac-acl", "m1"), held("acl", "m1"),
-                         held("policy-map", "p1"), held("acl", "a7")),
-              std::tuple(false, false, true, false, false));
+                         held("policy-map", "p1"), held("acl", "a7"), held("acl", "a8")),
+              std::tuple(false, false, true, false, true, true));
 }
 
 // hostapd's request (type 34): only what the database lacks, OUT policies never.
