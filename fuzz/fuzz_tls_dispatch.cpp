@@ -13,6 +13,7 @@
 #include "core/map_handler.hpp"
 #include "platform/platform.hpp"
 #include "switch/switch_comm.hpp"
+#include "switch/switch_msg.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char root[] = "/tmp/mapd-fuzz-tls-XXXXXX";
@@ -31,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rec->state = MAP_SWITCH_COMM_ESTABLISHED;
     rec->switch_ip = 0x7F000002;
     cb->managed_mode = 1;
+    // A code download would start a real child per input, and an image
+    // upgrade runs the image tools: both have a target of their own.
+    if (size >= 2 && (data[0] << 8 | data[1]) == SWITCH_UPDATE_CODE) return 0;
+    if (size >= 2 && (data[0] << 8 | data[1]) == SWITCH_AP_IMAGE_UPGRADE) return 0;
     map_ssl_pkt_handler(cb, data, static_cast<int>(size));
     // Layer-2 discovery may have been restarted by a relink: close it again.
     map_switch_comm_l2_discovery_disable(rec);

@@ -21,6 +21,8 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/cltqos/map_cltqos_bw.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cltqos/map_cltqos.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cltqos/map_cltqos_mode.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/update/map_update.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/update/map_reset.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_tunnel.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_cp.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tunnel/map_dl2tunnel.cpp

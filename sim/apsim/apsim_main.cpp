@@ -51,9 +51,12 @@ void usage(FILE* to) {
             "       apsim tspec DIR request MAC --vap IFNAME [--ac N] [--cmd N] [--ssid S]\n"
             "       apsim tspec DIR status [--ac N] [--cmd N]\n"
             "       apsim kernel DIR [--watch | --refuse N]\n"
+            "       apsim image OUT.tar --version V [--member NAME=FILE ...]\n"
             "  init   builds a sandbox root of a two-radio AP in DIR\n"
             "  run    runs mapd on DIR in the foreground with the local daemon stand-ins,\n"
-            "         until Ctrl-C or SIGTERM; --restart starts mapd again after a reboot;\n"
+            "         until Ctrl-C or SIGTERM; --restart starts mapd again after a reboot\n"
+            "         (when flash-upgrade installed an image since the last boot, its VERSION\n"
+            "         becomes DIR/etc/version first, as the AP boots the new image);\n"
             "         --external hostapd,mapqosd,tspec starts no stand-in for the peers named\n"
             "         (their ports 57773, 58585, 55263 stay free for another program; the pid\n"
             "         files under var/run still show them running).  Every datagram mapd sends\n"
@@ -112,6 +115,15 @@ void usage(FILE* to) {
             "                     (kept under 1 MiB: the older part is sysctl.log.1)\n"
             "           --refuse N  the N-th next write fails (0 disarms): a running mapd\n"
             "                     sees EIO and the entry keeps its value\n"
+            "  image  writes a firmware image for the twin: a tar archive of the payload\n"
+            "         members (each --member NAME=FILE: NAME of letters, digits, '.', '_',\n"
+            "         '+', '-'; by default a 20000-byte firmware.bin), VERSION holding V and\n"
+            "         MANIFEST listing the others with their SHA-256 digests as sha256sum\n"
+            "         writes them.  The twin's /usr/sbin/flash-validate accepts exactly such\n"
+            "         images, /usr/sbin/flash-upgrade installs them (recorded in\n"
+            "         DIR/sandbox/flash.log, the image in DIR/sandbox/installed.tar), and\n"
+            "         /usr/bin/tftp is BusyBox's TFTP client.  To rehearse a download, serve\n"
+            "         a folder: in.tftpd -L -a 127.0.0.2:69 -s FOLDER\n"
             "  The stand-ins print every record mapd sends them field by field: PMKs (12),\n"
             "  pre-authentication frames (10, 13) and RADIUS packets (25) to hostapd, TSPEC\n"
             "  replies (4) and the AP's mode (6) to the TSPEC application.\n");
@@ -356,6 +368,52 @@ int cmd_kernel(const std::string& root, int argc, char** argv) {
     return 0;
 }
 
+// apsim image OUT.tar --version V [--member NAME=FILE ...]
+int cmd_image(const std::string& out, int argc, char** argv) {
+    std::string version;
+    std::vector<ap_image_member> members;
+    for (int i = 0; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc || (a != "--version" && a != "--member")) {
+            fprintf(stderr, "apsim: image takes --version V and --member NAME=FILE: %s\n", a.c_str());
+            return 2;
+        }
+        const std::string v = argv[++i];
+        if (a == "--version") {
+            version = v;
+            continue;
+        }
+        const size_t eq = v.find('=');
+        std::string data;
+        FILE* f = eq == std::string::npos ? nullptr : fopen(v.c_str() + eq + 1, "rb");
+        if (f == nullptr) {
+            fprintf(stderr, "apsim: --member NAME=FILE with a readable FILE: %s\n", v.c_str());
+            return 2;
+        }
+        char buf[65536];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
+        fclose(f);
+        members.push_back({v.substr(0, eq), data});
+    }
+    std::string error;
+    if (version.empty()) error = "image needs --version V";
+    if (!error.empty() || ap_image_write(out, version, members, error) != 0) {
+        fprintf(stderr, "apsim: %s\n", error.c_str());
+        return error.starts_with("cannot write") ? 1 : 2;
+    }
+    say("firmware image " + version + " written to " + out);
+    return 0;
+}
+
+// The boot of the root: the image flash-upgrade installed since the last
+// boot gives the version.
+void boot_image(const std::string& root) {
+    std::string version, error;
+    const int r = ap_root_boot_installed(root, version, error);
+    if (r > 0) say("booting the installed image: etc/version is now " + version);
+    if (r < 0) say("the installed image gives no version (" + error + "); etc/version unchanged");
+}
+
 uintmax_t file_size(const std::string& p) {
     std::error_code ec;
     auto n = fs::file_size(p, ec);
@@ -447,6 +505,7 @@ int cmd_run(const std::string& root, int argc, char** argv) {
                 " is external: no stand-in on its port");
         }
     }
+    boot_image(root);
     pid_t pid = ap_daemon_start(root, "");
     uint64_t tick = ap_root_counters_tick(root);  // counters go on where they were
     auto next_counters = std::chrono::steady_clock::now();
@@ -489,6 +548,7 @@ int cmd_run(const std::string& root, int argc, char** argv) {
             pid = -1;
             if (!restart) break;
             say("restarting mapd, as the AP would after a reboot");
+            boot_image(root);
             pid = ap_daemon_start(root, "");
         }
     }
@@ -526,6 +586,7 @@ int main(int argc, char** argv) {
     if (cmd == "client") return cmd_client(root, argc - 3, argv + 3);
     if (cmd == "tspec") return cmd_tspec(root, argc - 3, argv + 3);
     if (cmd == "kernel") return cmd_kernel(root, argc - 3, argv + 3);
+    if (cmd == "image") return cmd_image(root, argc - 3, argv + 3);
     fprintf(stderr, "apsim: unknown command or arguments: %s\n", cmd.c_str());
     usage(stderr);
     return 2;

@@ -4,6 +4,7 @@
 #include "swsim/config_msg.hpp"
 #include "swsim/roam_msg.hpp"
 #include "swsim/stats_msg.hpp"
+#include "swsim/update_msg.hpp"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -40,6 +41,7 @@ constexpr verb_rule kVerbs[] = {
     {"rrm-neighbors", 1, 65}, {"chan-load", 3, 4}, {"provision", 0, 8},
     {"acl-update", 1, 101}, {"acl-rename", 1, 101}, {"acl-delete", 1, 101},
     {"qos-mode", 1, 9},  {"qos-mode-old", 1, 9}, {"cltqos-answer", 1, 1},
+    {"update-code", 2, 4}, {"image-upgrade", 1, 2}, {"reset", 0, 2},
 };
 
 // Checks the values of the client and command steps when the scenario is
@@ -61,6 +63,9 @@ int client_step_check(const swsim_step& st, std::string& error) {
         bool on;
         return swsim_qos_answer_parse(st.args[0], on, error);
     }
+    swsim_update_cmd update;
+    const int update_step = swsim_update_cmd_parse(st.verb, st.args, update, error);
+    if (update_step != 1) return update_step;
     swsim_qos_cmd qos;
     const int qos_step = swsim_qos_cmd_parse(st.verb, st.args, qos, error);
     if (qos_step != 1) return qos_step;
@@ -253,6 +258,18 @@ struct runner {
         swsim_radio_cmd radio;
         if (swsim_radio_cmd_parse(st.verb, a, radio, error) == 0) {
             return swsim_send(s, swsim_radio_cmd_build(radio, s.ident.mac)) == 0;
+        }
+        swsim_update_cmd update;
+        if (swsim_update_cmd_parse(st.verb, a, update, error) == 0) {
+            std::vector<std::vector<uint8_t>> msgs;
+            if (swsim_update_cmd_build(update, s.ident.mac, msgs, error) != 0) {
+                say("  failed: " + error);
+                return false;
+            }
+            for (const auto& m : msgs) {
+                if (swsim_send(s, m) != 0) return false;
+            }
+            return true;
         }
         swsim_qos_cmd qos;
         if (swsim_qos_cmd_parse(st.verb, a, qos, error) == 0) {

@@ -80,6 +80,15 @@
 //   cltqos-answer off           whether client QoS definition requests (147) are
 //                               answered (148 for ACLs, 149 for policies); on by default
 //                               (see roam_msg.hpp for the client QoS layouts)
+//   update-code 127.0.0.2 ap.tar [MODE]
+//                               code download order (28): the AP fetches the file from
+//                               that TFTP server (transfer mode 1 unless given) and
+//                               reports its status (29, printed: "expect 29 60")
+//   image-upgrade ap.tar [CHUNK-BYTES]
+//                               streams the image file (71): start, chunks, end
+//   reset [upgrade]             AP reset (30), with upgrade installing the downloaded
+//                               image first (the three take a last AP-MAC too; see
+//                               update_msg.hpp)
 //   config                      one configuration message from the lines below,
 //     radio 1 channel=36          up to "end" (see config_msg.hpp for the lines)
 //     vap 1 0 ssid=corp security=wpa-personal key=secret-key

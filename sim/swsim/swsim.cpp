@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "swsim/stats_msg.hpp"
+#include "swsim/update_msg.hpp"
 #include "switch/switch_comm_util.hpp"
 #include "switch/switch_msg.hpp"
 #include "wire/map_text.hpp"
@@ -475,6 +476,8 @@ std::string swsim_decode(const std::vector<uint8_t>& msg) {
     if (!report.empty()) return report;
     std::string qos = swsim_qos_decode(msg);
     if (!qos.empty()) return qos;
+    std::string update = swsim_update_decode(msg);
+    if (!update.empty()) return update;
     std::string out = head;
     if (type == SWITCH_AP_IDENTIFICATION) {
         swsim_ident id;

@@ -7,6 +7,9 @@
 #include <linux/close_range.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -60,6 +63,112 @@ constexpr tool kTools[] = {
      "exit 1\n"},
     {"usr/bin/xargs", "while read -r arg; do \"$@\" \"$arg\"; done\n"},
 };
+
+// The AP image's firmware tools.  Paths are the root's: the sandbox runs a
+// command in the root with MAPD_ROOT set, and maps the AP paths of its text
+// under the root.
+constexpr tool kFirmwareTools[] = {
+    // The sandbox maps the remote file of "-r" too, but that one names a file
+    // of the TFTP server: the root comes off it again.
+    {"usr/bin/tftp",
+     "prev=\n"
+     "for a do\n"
+     "  shift\n"
+     "  if [ \"$prev\" = -r ] && [ -n \"$MAPD_ROOT\" ]; then\n"
+     "    case $a in \"$MAPD_ROOT\"/*) a=${a#\"$MAPD_ROOT\"} ;; esac\n"
+     "  fi\n"
+     "  set -- \"$@\" \"$a\"\n"
+     "  prev=$a\n"
+     "done\n"
+     "exec busybox tftp \"$@\"\n"},
+    // Unpacks the image into a temporary folder (removed on exit) once its
+    // listing shows only plain files with plain names, then checks VERSION
+    // and every MANIFEST line against the members.
+    {"usr/sbin/flash-validate",
+     "fail() { echo \"flash-validate: $*\" >&2; exit 1; }\n"
+     "[ $# -eq 1 ] && [ -f \"$1\" ] || fail \"no image file $1\"\n"
+     "t=$(mktemp -d \"${TMPDIR:-/tmp}/flash-validate.XXXXXX\") || fail \"no temporary folder\"\n"
+     "trap 'rm -rf \"$t\"' EXIT\n"
+     "trap 'exit 1' HUP INT TERM\n"
+     "tar -tf \"$1\" >\"$t/names\" 2>/dev/null && tar -tvf \"$1\" >\"$t/long\" 2>/dev/null ||\n"
+     "  fail \"$1 is not a tar archive\"\n"
+     "grep -qv '^-' \"$t/long\" && fail \"a member that is not a plain file\"\n"
+     "grep -qv '^[A-Za-z0-9._+][A-Za-z0-9._+-]*$' \"$t/names\" &&\n"
+     "  fail \"a member name that is not plain\"\n"
+     "grep -qxE '[.]{1,2}' \"$t/names\" && fail \"a member named . or ..\"\n"
+     "[ -z \"$(sort \"$t/names\" | uniq -d)\" ] || fail \"a member twice\"\n"
+     "grep -qx MANIFEST \"$t/names\" || fail \"no MANIFEST\"\n"
+     "grep -qx VERSION \"$t/names\" || fail \"no VERSION\"\n"
+     "mkdir \"$t/x\" && tar -xf \"$1\" -C \"$t/x\" 2>/dev/null || fail \"cannot unpack $1\"\n"
+     "[ -s \"$t/x/VERSION\" ] || fail \"VERSION is empty\"\n"
+     "grep -qvE '^[0-9a-f]{64}  [A-Za-z0-9._+][A-Za-z0-9._+-]*$' \"$t/x/MANIFEST\" &&\n"
+     "  fail \"a MANIFEST line not in the format of sha256sum\"\n"
+     "while read -r sum name || [ -n \"$sum\" ]; do\n"
+     "  grep -qxF -- \"$name\" \"$t/names\" || fail \"member $name missing\"\n"
+     "  [ \"$(cd \"$t/x\" && sha256sum -- \"$name\" | cut -c1-64)\" = \"$sum\" ] ||\n"
+     "    fail \"the digest of $name does not match\"\n"
+     "done <\"$t/x/MANIFEST\"\n"
+     "cut -c67- \"$t/x/MANIFEST\" | sort >\"$t/listed\"\n"
+     "grep -vx MANIFEST \"$t/names\" | sort | cmp -s - \"$t/listed\" ||\n"
+     "  fail \"a member that MANIFEST does not list once\"\n"
+     "exit 0\n"},
+    // The AP's mv is BusyBox's, which renames a file onto itself without
+    // complaint (the streamed image is renamed to the name it already has);
+    // the host's would refuse.
+    {"bin/mv", "exec busybox mv \"$@\"\n"},
+    {"usr/sbin/flash-upgrade",
+     "[ $# -eq 1 ] && [ -f \"$1\" ] || { echo \"flash-upgrade: no image file $1\" >&2; exit 1; }\n"
+     "\"$(dirname \"$0\")/flash-validate\" \"$1\" ||\n"
+     "  { echo \"flash-upgrade: $1 is no valid image: nothing installed\" >&2; exit 1; }\n"
+     "mkdir -p sandbox && cp \"$1\" sandbox/installed.tar.new &&\n"
+     "  mv sandbox/installed.tar.new sandbox/installed.tar || exit 1\n"
+     "echo \"flash-upgrade ${1#\"$MAPD_ROOT\"}\" >> sandbox/flash.log\n"},
+};
+
+// ---- tar archives (ustar) ----------------------------------------------------------
+
+constexpr size_t kBlock = 512;
+constexpr size_t kTarMemberMax = 64u << 20;
+
+// Member names of a twin image: letters, digits, '.', '_', '+', '-', not
+// starting with '-', at most 100 bytes (the ustar name field), not . or ..
+bool plain_name(const std::string& n) {
+    if (n.empty() || n.size() > 100 || n[0] == '-' || n == "." || n == "..") return false;
+    for (char c : n) {
+        const bool other = !isalnum(static_cast<unsigned char>(c)) && strchr("._+-", c) == nullptr;
+        if (c == '\0' || other) return false;
+    }
+    return true;
+}
+
+unsigned header_sum(const uint8_t* h) {
+    unsigned sum = 0;
+    for (size_t i = 0; i < kBlock; ++i) sum += i >= 148 && i < 156 ? ' ' : h[i];
+    return sum;
+}
+
+// An octal field, NUL- or space-terminated; false when it holds anything else.
+bool octal_field(const uint8_t* f, size_t width, uint64_t& v) {
+    v = 0;
+    size_t i = 0;
+    while (i < width && f[i] == ' ') ++i;
+    size_t digits = 0;
+    for (; i < width && f[i] >= '0' && f[i] <= '7'; ++i, ++digits) v = v * 8 + (f[i] - '0');
+    return digits > 0 && (i == width || f[i] == '\0' || f[i] == ' ');
+}
+
+std::string sha256_hex(const std::string& data) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(data.data(), data.size(), md, &n, EVP_sha256(), nullptr);
+    std::string hex;
+    char b[3];
+    for (unsigned i = 0; i < n; ++i) {
+        snprintf(b, sizeof b, "%02x", md[i]);
+        hex += b;
+    }
+    return hex;
+}
 
 // Hardware as the AP's drivers show it: one Atheros and one Broadcom radio
 // on a board whose CPU line names a BCM4716 (hardware type 9).
@@ -134,6 +243,7 @@ int ap_root_build(const std::string& root_text, const ap_root_options& opts, std
     for (const auto& t : kTools) {
         ok = ok && write_file(root / t.path, std::string("#!/bin/sh\n") + t.body, 0755);
     }
+    ok = ok && ap_root_write_firmware_tools(root_text, error) == 0;
     ok = ok && ap_root_write_counters(root_text, 0, opts.bss_max) == 0;
     if (ok && !opts.reg_domains.empty()) {
         fs::copy_file(opts.reg_domains, root / "etc/reg_domains.conf",
@@ -257,4 +367,155 @@ int ap_daemon_stop(pid_t pid, int grace_ms) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     return status;
+}
+
+int ap_root_write_firmware_tools(const std::string& root, std::string& error) {
+    for (const auto& t : kFirmwareTools) {
+        if (!write_file(fs::path(root) / t.path, std::string("#!/bin/sh\n") + t.body, 0755)) {
+            error = "cannot write " + root + "/" + t.path;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int ap_tar_write(const std::string& path, const std::vector<ap_image_member>& members,
+                 std::string& error) {
+    std::string out;
+    for (const auto& m : members) {
+        if (m.name.empty() || m.name.size() > 100) {
+            error = "a member name of 1 to 100 bytes: \"" + m.name + "\"";
+            return -1;
+        }
+        uint8_t h[kBlock] = {};
+        memcpy(h, m.name.data(), m.name.size());
+        snprintf(reinterpret_cast<char*>(h + 100), 8, "%07o", 0644u);
+        snprintf(reinterpret_cast<char*>(h + 108), 8, "%07o", 0u);
+        snprintf(reinterpret_cast<char*>(h + 116), 8, "%07o", 0u);
+        snprintf(reinterpret_cast<char*>(h + 124), 12, "%011llo",
+                 static_cast<unsigned long long>(m.data.size()));
+        snprintf(reinterpret_cast<char*>(h + 136), 12, "%011o", 0u);
+        h[156] = '0';
+        memcpy(h + 257, "ustar", 6);
+        memcpy(h + 263, "00", 2);
+        memcpy(h + 265, "root", 4);
+        memcpy(h + 297, "root", 4);
+        snprintf(reinterpret_cast<char*>(h + 148), 8, "%06o", header_sum(h));
+        h[155] = ' ';
+        out.append(reinterpret_cast<const char*>(h), kBlock);
+        out += m.data;
+        out.append((kBlock - m.data.size() % kBlock) % kBlock, '\0');
+    }
+    out.append(2 * kBlock, '\0');
+    // The archive goes into an existing folder only.
+    std::error_code ec;
+    const fs::path parent = fs::path(path).parent_path();
+    if ((!parent.empty() && !fs::is_directory(parent, ec)) || !write_file(path, out)) {
+        error = "cannot write " + path;
+        return -1;
+    }
+    return 0;
+}
+
+int ap_tar_read_member(const std::string& path, const std::string& name, std::string& out,
+                       std::string& error) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        error = "cannot read " + path;
+        return -1;
+    }
+    error = "no member " + name + " in " + path;
+    uint8_t h[kBlock];
+    while (fread(h, 1, kBlock, f) == kBlock) {
+        uint64_t size = 0, sum = 0;
+        if (std::all_of(h, h + kBlock, [](uint8_t b) { return b == 0; })) break;
+        if (memcmp(h + 257, "ustar", 5) != 0 || !octal_field(h + 148, 8, sum) ||
+            sum != header_sum(h) || !octal_field(h + 124, 12, size)) {
+            error = path + ": not a ustar header";
+            break;
+        }
+        const char* text = reinterpret_cast<const char*>(h);
+        std::string member(text, strnlen(text, 100));
+        std::string prefix(text + 345, strnlen(text + 345, 155));
+        if (!prefix.empty()) member = prefix + "/" + member;
+        const uint64_t padded = (size + kBlock - 1) / kBlock * kBlock;
+        if (member == name && (h[156] == '0' || h[156] == '\0')) {
+            if (size > kTarMemberMax) {
+                error = path + ": member " + name + " too large";
+                break;
+            }
+            out.assign(size, '\0');
+            if (fread(out.data(), 1, size, f) != size) {
+                error = path + ": member " + name + " cut short";
+                break;
+            }
+            fclose(f);
+            error.clear();
+            return 0;
+        }
+        if (fseeko(f, static_cast<off_t>(padded), SEEK_CUR) != 0) break;
+    }
+    fclose(f);
+    return -1;
+}
+
+int ap_image_write(const std::string& path, const std::string& version,
+                   std::vector<ap_image_member> payload, std::string& error) {
+    if (version.empty() || version.size() > 63 ||
+        !std::all_of(version.begin(), version.end(),
+                     [](char c) { return c >= 0x20 && c < 0x7f; })) {
+        error = "a version of 1 to 63 printable characters: \"" + version + "\"";
+        return -1;
+    }
+    if (payload.empty()) {
+        std::string body;
+        for (int i = 0; body.size() < 20000; ++i) {
+            body += "twin firmware " + version + " block " + std::to_string(i) + "\n";
+        }
+        payload.push_back({"firmware.bin", body});
+    }
+    std::string manifest;
+    for (size_t i = 0; i < payload.size(); ++i) {
+        const std::string& n = payload[i].name;
+        if (!plain_name(n) || n == "VERSION" || n == "MANIFEST") {
+            error = "not a member name of its own: \"" + n + "\"";
+            return -1;
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (payload[j].name == n) {
+                error = "member " + n + " given twice";
+                return -1;
+            }
+        }
+        manifest += sha256_hex(payload[i].data) + "  " + n + "\n";
+    }
+    const std::string v = version + "\n";
+    manifest += sha256_hex(v) + "  VERSION\n";
+    payload.insert(payload.begin(), {{"MANIFEST", manifest}, {"VERSION", v}});
+    return ap_tar_write(path, payload, error);
+}
+
+int ap_root_boot_installed(const std::string& root, std::string& version, std::string& error) {
+    const fs::path r(root);
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(r / "sandbox/flash.log", ec);
+    const uintmax_t now = ec ? 0 : size;
+    uintmax_t booted = 0;
+    if (FILE* f = fopen((r / "sandbox/flash.booted").c_str(), "r")) {
+        if (fscanf(f, "%ju", &booted) != 1) booted = 0;
+        fclose(f);
+    }
+    if (now == booted) return 0;
+    write_file(r / "sandbox/flash.booted", std::to_string(now) + "\n");
+    std::string text;
+    if (ap_tar_read_member((r / "sandbox/installed.tar").string(), "VERSION", text, error) != 0) {
+        return -1;
+    }
+    version = text.substr(0, text.find_first_of("\r\n"));
+    if (version.empty() || !write_file(r / "etc/version", version + "\n")) {
+        error = version.empty() ? "the installed image's VERSION is empty"
+                                : "cannot write etc/version";
+        return -1;
+    }
+    return 1;
 }

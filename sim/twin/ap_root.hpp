@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct ap_root_options {
     // Plain-text factory configuration loaded into the database.
@@ -59,6 +60,50 @@ int ap_root_hwaddr(const std::string& root, const std::string& ifname, uint8_t m
 std::string ap_root_vap_ssid(const std::string& root, const std::string& ifname);
 // The VAP interface a simulated client is on; "" when it is not listed.
 std::string ap_root_client_vap(const std::string& root, const std::string& mac);
+
+// The AP image's firmware tools, written by ap_root_build (0, or -1 with
+// `error` set):
+//   /usr/bin/tftp             BusyBox's TFTP client with the arguments given
+//                             (-l LOCAL -r REMOTE -g SERVER [PORT]); non-zero
+//                             when the transfer fails
+//   /usr/sbin/flash-validate FILE   0 when FILE is a whole twin image (below)
+//   /usr/sbin/flash-upgrade FILE    installs a valid image: copies it to
+//                             "sandbox/installed.tar" and appends
+//                             "flash-upgrade FILE" to "sandbox/flash.log"
+// They run in the root (the shell's working directory) and need /bin/sh, tar,
+// sha256sum and mktemp of the host.
+int ap_root_write_firmware_tools(const std::string& root, std::string& error);
+
+// A twin firmware image is a tar archive of plain files with plain names
+// (letters, digits, '.', '_', '+', '-'; not starting with '-'): "VERSION"
+// holding the version text, "MANIFEST" listing every other member in the
+// format of sha256sum ("<hex digest>  <name>"), and payload members.
+struct ap_image_member {
+    std::string name;
+    std::string data;
+};
+// Writes the members as they are, in order, as a ustar archive.  0, or -1
+// with `error` set.
+int ap_tar_write(const std::string& path, const std::vector<ap_image_member>& members,
+                 std::string& error);
+// The data of member `name`; 0, or -1 with `error` set (no archive, no such
+// member, a header that is not ustar's, a member cut short).
+int ap_tar_read_member(const std::string& path, const std::string& name, std::string& out,
+                       std::string& error);
+// Writes a valid image of version `version` (one line, 1 to 63 printable
+// characters): the payload members (a small "firmware.bin" when none are
+// given), "VERSION" and "MANIFEST".  0, or -1 with `error` set (a bad
+// version, a member name that is not plain, reserved or given twice).
+int ap_image_write(const std::string& path, const std::string& version,
+                   std::vector<ap_image_member> payload, std::string& error);
+
+// The boot after a reboot: when flash-upgrade installed an image since the
+// last boot ("sandbox/flash.log" grew since "sandbox/flash.booted" noted its
+// size), the installed image's VERSION becomes "/etc/version" and `version`
+// its text.  1 when an image was booted, 0 when none was installed, -1 with
+// `error` set when the installed image has no VERSION (the old version
+// stays).  The size is noted in each case.
+int ap_root_boot_installed(const std::string& root, std::string& version, std::string& error);
 
 // Starts mapd on `root` in a child process whose output goes to `log_path`
 // (an empty path keeps the caller's standard output and error).

@@ -29,6 +29,7 @@
 #include "tunnel/map_cl2tunnel.hpp"
 #include "tunnel/map_cp.hpp"
 #include "tunnel/map_tunnel.hpp"
+#include "update/map_reset.hpp"
 #include "wire/wire.hpp"
 
 namespace {
@@ -532,6 +533,7 @@ int map_cs_process_debug_dump_config_pkt(map_cs* cs) {
                       vap->security_mode);
         }
     }
+    map_reset_dump(map_get_uptime());  // a pending AP reset, if any
     MAP_TRACE(MAP_TRACE_ALWAYS, " /**** Configuration Dump End ****/");
     return 0;
 }

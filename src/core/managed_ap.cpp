@@ -2,10 +2,12 @@
 #include "core/managed_ap.hpp"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <signal.h>
 #include <sys/select.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,11 +60,15 @@ void serve_l2(map_control_block* cb, map_switch_comm* rec, uint8_t* buf) {
 void serve_udp(map_control_block* cb, map_switch_comm* rec, uint8_t* buf) {
     MAP_TRACE(MAP_TRACE_SWITCH, "Received UDP Message");
     memset(buf, 0, MAP_RX_BUF_SIZE);
-    ssize_t n = read(rec->udp_fd, buf, MAP_RX_BUF_SIZE);
+    // The source goes along: some commands are taken only from this AP.
+    sockaddr_in from{};
+    socklen_t from_len = sizeof from;
+    ssize_t n = recvfrom(rec->udp_fd, buf, MAP_RX_BUF_SIZE, 0, reinterpret_cast<sockaddr*>(&from),
+                         &from_len);
     if (n < 0) {
         return;
     }
-    map_udp_pkt_handler(cb, buf, static_cast<int>(n));
+    map_udp_pkt_handler_from(cb, buf, static_cast<int>(n), from_len == sizeof from ? &from : nullptr);
 }
 
 void serve_tls(map_control_block* cb, map_switch_comm* rec, uint8_t* buf) {

@@ -26,6 +26,8 @@
 #include "tunnel/map_cl2tunnel.hpp"
 #include "tunnel/map_dl2tunnel.hpp"
 #include "tunnel/map_tunnel.hpp"
+#include "update/map_reset.hpp"
+#include "update/map_update.hpp"
 #include "wire/wire.hpp"
 
 namespace {
@@ -46,6 +48,7 @@ struct dispatch_ctx {
     const uint8_t* body;  // after the header
     int body_len;
     uint16_t hdr_length;  // the header's message length field
+    const sockaddr_in* from = nullptr;  // a datagram's source, when known
 };
 using dispatch_fn = int (*)(const dispatch_ctx&);
 
@@ -118,6 +121,15 @@ int udp_provisioning_dump(const dispatch_ctx&) {
     return 0;
 }
 
+// A download status is taken only from the download child, on this AP.
+int udp_code_download_status(const dispatch_ctx& c) {
+    if (!map_update_status_source_ok(c.from)) {
+        return -1;
+    }
+    mapHandleCodeDownloadStatus(c.rec, c.body, c.body_len);
+    return 0;
+}
+
 constexpr dispatch_row kUdpRows[] = {
     // A discover message is followed only while listening; in any other
     // state it is accepted and dropped.
@@ -127,6 +139,7 @@ constexpr dispatch_row kUdpRows[] = {
                                               MAP_SWITCH_IP_POLL_RECEIVED, &c.cb->provision);
      }>,
      MAP_DISCOVER_BODY_MIN, "Corrupt Discovery Packet", MAP_SWITCH_COMM_LISTEN_MODE, nullptr, 0},
+    {SWITCH_CODE_DOWNLOAD_STATUS, udp_code_download_status},
     {DHCP_SWITCH_IP, handled<[](const dispatch_ctx& c) { map_reload_dhcp_config(c.cb); }>},
     {DMAN_CONFIG, handled<[](const dispatch_ctx& c) { map_reload_static_config(c.cb); }>},
     {DEBUG_MSG,
@@ -218,6 +231,10 @@ constexpr dispatch_row kTlsRows[] = {
      handled<[](const dispatch_ctx& c) { map_process_disassoc_cmd_pkt(c.rec, c.body, c.body_len); }>},
     {SWITCH_DEBUG_LOGIN,
      handled<[](const dispatch_ctx& c) { map_process_debug_login_pkt(c.cb, c.body, c.body_len); }>},
+    {SWITCH_UPDATE_CODE,
+     handled<[](const dispatch_ctx& c) { map_process_update_code_pkt(c.rec, c.body, c.body_len); }>},
+    {SWITCH_AP_RESET,
+     handled<[](const dispatch_ctx& c) { map_process_ap_reset_pkt(c.rec, c.body, c.body_len); }>},
     {SWITCH_CHANGE_CHANNEL,
      handled<[](const dispatch_ctx& c) {
          map_cs_process_channel_set_pkt(c.cb, c.body, c.body_len);
@@ -234,6 +251,8 @@ constexpr dispatch_row kTlsRows[] = {
      }>},
     {MAP_SWITCH_AP_WIDS_CONFIG_MSG_ID, tls_wids_config, 0, nullptr, MAP_SWITCH_COMM_ESTABLISHED,
      "Invalid mapd mode.", 0},
+    {SWITCH_AP_IMAGE_UPGRADE,
+     handled<[](const dispatch_ctx& c) { map_process_auto_update_msg(c.rec, c.body, c.body_len); }>},
     {SWITCH_CLIENT_ASSOC_REPLY,
      handled<[](const dispatch_ctx& c) {
          map_process_client_assoc_reply_pkt(c.rec, c.body, c.body_len);
@@ -338,6 +357,11 @@ int map_l2_pkt_handler(map_control_block* cb, const uint8_t* data, int length) {
 }
 
 int map_udp_pkt_handler(map_control_block* cb, const uint8_t* data, int length) {
+    return map_udp_pkt_handler_from(cb, data, length, nullptr);
+}
+
+int map_udp_pkt_handler_from(map_control_block* cb, const uint8_t* data, int length,
+                             const sockaddr_in* from) {
     if (cb == nullptr || cb->switch_comm == nullptr || data == nullptr) {
         MAP_ERROR("Incorrect MAP Control Block");
         return -1;
@@ -350,6 +374,7 @@ int map_udp_pkt_handler(map_control_block* cb, const uint8_t* data, int length) 
     dispatch_ctx c;
     uint16_t type;
     make_ctx(cb, data, length, c, type);
+    c.from = from;
     return dispatch(kUdpRows, std::size(kUdpRows), type, c);
 }
 
@@ -381,6 +406,7 @@ int map_timeout_handler(map_control_block* cb, uint32_t elapsed, uint32_t now) {
     if (cb->mutual_auth_countdown >= 1) {
         map_ap_provision_mutual_auth_mode_check_timeout(cb, elapsed);
     }
+    map_reset_timer_pass(now);
     return 0;
 }
 
@@ -469,6 +495,7 @@ void map_clear_connection(map_control_block* cb) {
         map_cs_stats_client_table_clear(cs);
     }
     map_managedmode_to_standalonemode(cb);
+    map_update_link_lost();  // an image being streamed goes with the link
     // Without a switch no tunnel leads anywhere: clear the AP tunnel (mode 0
     // last), the central tunnel's AP record and disable the distributed one.
     map_ap_tunnel_delete();

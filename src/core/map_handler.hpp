@@ -7,9 +7,14 @@
 
 #include "core/managed_ap.hpp"
 
+struct sockaddr_in;
 
 int map_l2_pkt_handler(map_control_block* cb, const uint8_t* data, int length);
 int map_udp_pkt_handler(map_control_block* cb, const uint8_t* data, int length);
+// With the datagram's source (some types are taken only from this AP itself);
+// the form above knows no source.
+int map_udp_pkt_handler_from(map_control_block* cb, const uint8_t* data, int length,
+                             const sockaddr_in* from);
 int map_ssl_pkt_handler(map_control_block* cb, const uint8_t* data, int length);
 int map_timeout_handler(map_control_block* cb, uint32_t elapsed, uint32_t now);
 

@@ -5,7 +5,9 @@
 
 #include <openssl/ssl.h>
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include "support/bytes.hpp"
 #include "switch/switch_comm.hpp"
@@ -23,6 +25,18 @@ struct tls_pair {
         SSL_CTX_free(ctx);
     }
 };
+
+// Creates the switch connection record of `cb`, waiting up to two minutes
+// for the daemon's fixed UDP port, which other test programs share; true
+// when it was had.
+inline bool switch_comm_init_wait(map_switch_comm** rec, map_control_block* cb) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (map_switch_comm_init(rec, cb) != 0) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
 
 // Gives `rec` a TLS session whose far end is `p.sw` and marks the link
 // established; false when the handshake did not finish.

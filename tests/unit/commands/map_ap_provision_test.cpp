@@ -49,12 +49,7 @@ struct Provision : testing::Test {
         map_proc_mac_cache_clear();
         sb.write("/etc/zorcert2.pem", kApCert);
         sb.tool("/sbin/init", "echo \"init $*\" >> tmp/init.log");
-        // The daemon's ports are shared with other tests: wait for them.
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (map_switch_comm_init(&rec, &cb) != 0) {
-            ASSERT_LT(std::chrono::steady_clock::now(), end);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        ASSERT_TRUE(switch_comm_init_wait(&rec, &cb));
         cb.switch_comm = rec;
     }
     void TearDown() override {

@@ -84,12 +84,7 @@ struct Cltqos : testing::Test {
     tls_pair tp;
 
     void SetUp() override {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        // The daemon's port is shared with other tests: wait for it.
-        while (map_switch_comm_init(&rec, &cb) != 0) {
-            ASSERT_LT(std::chrono::steady_clock::now(), end);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        ASSERT_TRUE(switch_comm_init_wait(&rec, &cb));
         cb.switch_comm = rec, cb.managed_mode = 1, rec->ap.max_bss = 3;
         ASSERT_EQ(map_cs_init(&cb), 0);
         ASSERT_TRUE(tls_pair_open(tp, rec));

@@ -1,0 +1,157 @@
+// The field road of a firmware update on the twin, in a private network
+// namespace with a real TFTP server (in.tftpd) and the twin's real transfer
+// and validation tools: the switch orders a download of a missing file and
+// of a good image, then a reset with upgrade; the twin flashes, reboots,
+// boots the new image and joins the switch again.  A streamed image that
+// fails validation reboots without flashing.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "e2e/twin_fixture.hpp"
+#include "swsim/swsim.hpp"
+#include "swsim/update_msg.hpp"
+#include "twin/ap_root.hpp"
+#include "twin/standins.hpp"
+#include "wire/wire.hpp"
+
+using namespace mapd_e2e;
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+// A private network namespace with loopback up and 127.0.9.1/32 on a veth:
+// in.tftpd looks up an address of a non-loopback interface and exits
+// without one.  false when this process may not have one.
+bool private_network() {
+    if (unshare(CLONE_NEWNET) != 0) return false;
+    return system("ip link set lo up && ip link add mapd-v0 type veth peer name mapd-v1 && "
+                  "ip addr add 127.0.9.1/32 dev mapd-v0 && ip link set mapd-v0 up") == 0;
+}
+
+// in.tftpd serving `dir` on 127.0.0.2:69 until the object goes.
+struct tftp_server {
+    pid_t pid = -1;
+    explicit tftp_server(const std::string& dir) {
+        pid = fork();
+        if (pid == 0) {
+            execl("/usr/sbin/in.tftpd", "in.tftpd", "-L", "-a", "127.0.0.2:69", "-s", dir.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~tftp_server() {
+        if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
+    }
+    // Whether it listens (UDP port 69 in /proc/net/udp) and still runs.
+    bool listening() const {
+        std::ifstream in("/proc/net/udp");
+        for (std::string line; std::getline(in, line);)
+            if (line.find(":0045 ") != std::string::npos) return waitpid(pid, nullptr, WNOHANG) == 0;
+        return false;
+    }
+};
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(Update, DownloadFromTftpThenResetWithUpgradeBootsTheNewImage) {
+    if (access("/usr/sbin/in.tftpd", X_OK) != 0) GTEST_SKIP() << "no in.tftpd (scripts/setup)";
+    if (!private_network()) GTEST_SKIP() << "needs a private network namespace (root)";
+    char dir_template[] = "/tmp/mapd-tftp-XXXXXX";
+    const std::string served = mkdtemp(dir_template);
+    std::filesystem::create_directories(served + "/images");
+    std::string error;
+    ASSERT_EQ(ap_image_write(served + "/images/ap-2.tar", "2.0.1.00", {}, error), 0) << error;
+    const std::string image = file_text(served + "/images/ap-2.tar");
+    // in.tftpd serves as its own unprivileged user: the tree must be readable.
+    namespace fs = std::filesystem;
+    for (const char* p : {"", "/images", "/images/ap-2.tar"})
+        fs::permissions(served + p, fs::perms::owner_all | fs::perms::group_read |
+                                        fs::perms::others_read | fs::perms::group_exec |
+                                        fs::perms::others_exec);
+    tftp_server server(served);
+    ASSERT_TRUE(eventually([&] { return server.listening(); }, 5000)) << "in.tftpd did not start";
+
+    twin t;
+    swsim sw;
+    standins st;
+    ASSERT_EQ(managed_twin_up(t, sw, st), "");
+    const uint8_t ap[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
+    uint8_t tftp_addr[16] = {};
+    tftp_addr[12] = 127, tftp_addr[15] = 2;
+    // The next download status from the AP (within 20 s), or nothing.
+    auto status = [&] {
+        bytes m;
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             std::chrono::steady_clock::now() < end;)
+            if (swsim_recv(sw, m, 200) == 0 && m.size() >= 2 && wire_load_be16(m.data()) == 29)
+                return m;
+        return bytes{};
+    };
+    auto status_msg = [&](uint8_t s) {
+        return bytes{0, 29, 0, 19, 0, 33, 0, 6, ap[0], ap[1], ap[2], ap[3], ap[4], ap[5],
+                     0x41, 0x04, 0, 1, s};
+    };
+
+    // A file the server does not have: status 2.
+    ASSERT_EQ(swsim_send(sw, swsim_msg_update_code(ap, tftp_addr, false, 1, "images/none.tar")), 0);
+    EXPECT_EQ(status(), status_msg(2)) << t.log_text();
+    EXPECT_EQ(t.read("/tmp/upgrade.tar"), "<missing>");
+
+    // The image: fetched, validated, in place; nothing installed.
+    ASSERT_EQ(swsim_send(sw, swsim_msg_update_code(ap, tftp_addr, false, 1, "images/ap-2.tar")), 0);
+    EXPECT_EQ(status(), status_msg(1)) << t.read("/dev/console");
+    EXPECT_TRUE(t.read("/tmp/upgrade.tar") == image) << "the served image, byte for byte";
+    EXPECT_EQ(t.read("/sandbox/flash.log"), "<missing>");
+
+    // Reset with upgrade: the flash after 3 s, the reboot 60 s after it.
+    ASSERT_EQ(swsim_send(sw, swsim_msg_reset(ap, 1)), 0);
+    ASSERT_FALSE(t.dump(" Managed AP Parameters -").empty());  // the reset was taken in
+    EXPECT_EQ(t.read("/sandbox/flash.log"), "<missing>") << "nothing before 3 s";
+    t.advance(3);
+    ASSERT_TRUE(eventually([&] { return t.read("/sandbox/flash.log") != "<missing>"; }, 5000))
+        << t.log_text();
+    EXPECT_EQ(t.read("/sandbox/flash.log"), "flash-upgrade /tmp/upgrade.tar\n");
+    t.advance(59);
+    ASSERT_FALSE(t.dump(" Managed AP Parameters -").empty());
+    EXPECT_EQ(t.read("/sandbox/reboot.log"), "<missing>") << "not before 60 s";
+    t.advance(1);
+    EXPECT_TRUE(eventually([&] { return t.read("/sandbox/reboot.log") != "<missing>"; }, 5000))
+        << t.log_text();
+
+    // The reboot: the twin boots the installed image and the AP joins again.
+    t.stop();
+    swsim_drop(sw);
+    std::string version;
+    ASSERT_EQ(ap_root_boot_installed(t.root, version, error), 1) << error;
+    EXPECT_EQ(version, "2.0.1.00");
+    EXPECT_EQ(t.read("/etc/version"), "2.0.1.00\n");
+    ASSERT_TRUE(t.start()) << t.log_text();
+    ASSERT_EQ(swsim_establish(sw, 12000, error), 0) << error;
+
+    // A streamed image that is no image: deleted, and a reboot without flash.
+    const size_t reboots = t.read("/sandbox/reboot.log").size();
+    std::vector<bytes> msgs = swsim_msgs_image_upgrade(bytes(20000, 'x'), 8184);
+    for (const auto& m : msgs) ASSERT_EQ(swsim_send(sw, m), 0);
+    EXPECT_TRUE(eventually([&] { return t.read("/sandbox/reboot.log").size() > reboots; }, 5000))
+        << t.log_text();
+    EXPECT_EQ(t.read("/tmp/upgrade.tar"), "<missing>");
+    EXPECT_EQ(t.read("/sandbox/flash.log"), "flash-upgrade /tmp/upgrade.tar\n") << "no second flash";
+    swsim_close(sw);
+    standins_close(st);
+    std::filesystem::remove_all(served);
+}
