@@ -7,6 +7,7 @@ mapd_library(mapd_daemon
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/core/managed_ap.cpp
     ${CMAKE_CURRENT_LIST_DIR}/core/map_handler.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/core/map_vpd.cpp
     ${CMAKE_CURRENT_LIST_DIR}/switch/switch_comm.cpp
     ${CMAKE_CURRENT_LIST_DIR}/switch/switch_discovery.cpp
     ${CMAKE_CURRENT_LIST_DIR}/switch/switch_tls.cpp

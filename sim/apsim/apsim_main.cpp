@@ -32,7 +32,9 @@ void on_signal(int) { g_stop = 1; }
 
 void usage(FILE* to) {
     fprintf(to,
-            "usage: apsim init DIR [--factory FILE]\n"
+            "usage: apsim init DIR [--factory FILE] [--board NAME]\n"
+            "       apsim vpd DIR [set KEY VALUE | unset KEY]\n"
+            "       apsim bootenv DIR set NAME VALUE | unset NAME\n"
             "       apsim run DIR [--clock host|manual] [--restart] [--external PEER[,PEER...]]\n"
             "       apsim send DIR hostapd|tspec|mapqosd HEX\n"
             "       apsim clock DIR [+]SECONDS\n"
@@ -52,7 +54,26 @@ void usage(FILE* to) {
             "       apsim tspec DIR status [--ac N] [--cmd N]\n"
             "       apsim kernel DIR [--watch | --refuse N]\n"
             "       apsim image OUT.tar --version V [--member NAME=FILE ...]\n"
-            "  init   builds a sandbox root of a two-radio AP in DIR\n"
+            "  init   builds a sandbox root of a two-radio AP in DIR, a fresh unit whose\n"
+            "         identity (serial number TW0000000001, base MAC 00:1a:2b:3c:4d:50,\n"
+            "         version 2.1.0.12, ...) comes from its board, NAME in DIR/etc/board:\n"
+            "           tovik, ixdpg425  RedBoot boards: the vital product data is a record\n"
+            "                     area in the flash partition DIR/dev/mtd3 resp. DIR/dev/mtd5\n"
+            "           bcm954748eaple  a Broadcom board (boot state in nvram)\n"
+            "           any other name  (default QX_WAP_2R) a boot-environment board\n"
+            "         The boot environment is DIR/sandbox/bootenv.txt (NAME=VALUE lines;\n"
+            "         bootver, altbootver, bootfailed, ethaddr, serial#, band_plan, ...; empty\n"
+            "         on RedBoot boards).  The AP's bootenv, nvram and activate-backup answer\n"
+            "         from it, and every call is recorded in DIR/sandbox/bootenv.log:\n"
+            "           bootenv [-v DEV] -d NAME  prints the value (unset: nothing, exit 1)\n"
+            "           bootenv [-v DEV] -u NAME  unsets it\n"
+            "           nvram config_set NAME=VALUE  sets it; config_commit, commit, lock,\n"
+            "                     unlock do nothing more\n"
+            "           activate-backup  swaps bootver and altbootver\n"
+            "  vpd    lists the records of a RedBoot board's VPD partition, or sets or\n"
+            "         removes one (the others stay as they are); base_ap_mac is a MAC,\n"
+            "         user_config_country an integer, any other key a text\n"
+            "  bootenv  sets or unsets a variable of DIR's boot environment\n"
             "  run    runs mapd on DIR in the foreground with the local daemon stand-ins,\n"
             "         until Ctrl-C or SIGTERM; --restart starts mapd again after a reboot\n"
             "         (when flash-upgrade installed an image since the last boot, its VERSION\n"
@@ -161,6 +182,8 @@ int cmd_init(const std::string& root, int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         if (strcmp(argv[i], "--factory") == 0 && i + 1 < argc) {
             opt.factory_config = argv[++i];
+        } else if (strcmp(argv[i], "--board") == 0 && i + 1 < argc) {
+            opt.board = argv[++i];
         } else {
             fprintf(stderr, "apsim: unknown argument %s\n", argv[i]);
             return 2;
@@ -173,7 +196,65 @@ int cmd_init(const std::string& root, int argc, char** argv) {
         fprintf(stderr, "apsim: %s\n", error.c_str());
         return 1;
     }
-    say("AP twin root ready in " + root);
+    say("AP twin root ready in " + root + " (board " + opt.board + ")");
+    return 0;
+}
+
+// apsim vpd DIR [set KEY VALUE | unset KEY]: without arguments, one line a
+// record ("KEY = VALUE", MACs and integers as their text).
+int cmd_vpd(const std::string& root, int argc, char** argv) {
+    std::string error;
+    int rc = -1;
+    if (argc == 0) {
+        std::vector<ap_vpd_record> records;
+        if (ap_vpd_read(root, records, error) == 0) {
+            for (const auto& r : records) {
+                const auto* b = reinterpret_cast<const uint8_t*>(r.value.data());
+                int32_t n = 0;
+                if (r.type == 1) memcpy(&n, b, 4);
+                if (r.type == 6) {
+                    printf("%s = %02x:%02x:%02x:%02x:%02x:%02x\n", r.key.c_str(), b[0], b[1], b[2],
+                           b[3], b[4], b[5]);
+                } else {
+                    printf("%s = %s\n", r.key.c_str(),
+                           r.type == 1 ? std::to_string(n).c_str() : r.value.c_str());
+                }
+            }
+            return 0;
+        }
+    } else if (argc == 3 && strcmp(argv[0], "set") == 0) {
+        rc = ap_vpd_set(root, argv[1], argv[2], error);
+    } else if (argc == 2 && strcmp(argv[0], "unset") == 0) {
+        rc = ap_vpd_unset(root, argv[1], error);
+    } else {
+        fprintf(stderr, "apsim: vpd takes set KEY VALUE or unset KEY\n");
+        return 2;
+    }
+    if (rc != 0) {
+        fprintf(stderr, "apsim: %s\n", error.c_str());
+        return 1;
+    }
+    say("VPD of " + root + ": " + argv[0] + " " + argv[1]);
+    return 0;
+}
+
+// apsim bootenv DIR set NAME VALUE | unset NAME
+int cmd_bootenv(const std::string& root, int argc, char** argv) {
+    std::string error;
+    int rc;
+    if (argc == 3 && strcmp(argv[0], "set") == 0) {
+        rc = ap_bootenv_set(root, argv[1], argv[2], error);
+    } else if (argc == 2 && strcmp(argv[0], "unset") == 0) {
+        rc = ap_bootenv_unset(root, argv[1], error);
+    } else {
+        fprintf(stderr, "apsim: bootenv takes set NAME VALUE or unset NAME\n");
+        return 2;
+    }
+    if (rc != 0) {
+        fprintf(stderr, "apsim: %s\n", error.c_str());
+        return 1;
+    }
+    say("boot environment of " + root + ": " + argv[0] + " " + argv[1]);
     return 0;
 }
 
@@ -587,6 +668,8 @@ int main(int argc, char** argv) {
     if (cmd == "tspec") return cmd_tspec(root, argc - 3, argv + 3);
     if (cmd == "kernel") return cmd_kernel(root, argc - 3, argv + 3);
     if (cmd == "image") return cmd_image(root, argc - 3, argv + 3);
+    if (cmd == "vpd") return cmd_vpd(root, argc - 3, argv + 3);
+    if (cmd == "bootenv") return cmd_bootenv(root, argc - 3, argv + 3);
     fprintf(stderr, "apsim: unknown command or arguments: %s\n", cmd.c_str());
     usage(stderr);
     return 2;

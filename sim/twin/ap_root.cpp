@@ -10,9 +10,12 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -63,6 +66,290 @@ constexpr tool kTools[] = {
      "exit 1\n"},
     {"usr/bin/xargs", "while read -r arg; do \"$@\" \"$arg\"; done\n"},
 };
+
+// The boot-environment tools.  They share the environment file and the call
+// log; the AP runs them with the root as working directory and MAPD_ROOT set.
+constexpr const char* kBootPrelude = R"sh(r=${MAPD_ROOT:-.}
+vars=$r/sandbox/bootenv.txt
+# A path as the AP sees it: the root taken off.
+ap() { case $1 in "$r"/*) printf '%s' "${1#"$r"}" ;; *) printf '%s' "$1" ;; esac; }
+call=$(ap "$0")
+for a do call="$call $(ap "$a")"; done
+mkdir -p "$r/sandbox" && printf '%s\n' "$call" >> "$r/sandbox/bootenv.log"
+[ -f "$vars" ] || : > "$vars"
+usage() { echo "usage: $*" >&2; exit 2; }
+# Passes the environment through a filter (the arguments) and keeps the result.
+rewrite() {
+  "$@" < "$vars" > "$vars.new" && cat "$vars.new" > "$vars"
+  rc=$?; rm -f "$vars.new"; return $rc
+}
+get() {
+  N=$1; export N
+  awk 'index($0, ENVIRON["N"] "=") == 1 { print substr($0, length(ENVIRON["N"]) + 2); f = 1; exit }
+       END { exit !f }' "$vars"
+}
+put() {
+  N=$1 V=$2; export N V
+  rewrite awk 'BEGIN { n = ENVIRON["N"] "=" }
+               index($0, n) == 1 { if (!d) print n ENVIRON["V"]; d = 1; next }
+               { print }
+               END { if (!d) print n ENVIRON["V"] }'
+}
+del() { N=$1; export N; rewrite awk 'index($0, ENVIRON["N"] "=") != 1'; }
+)sh";
+
+constexpr const char* kBootenv = R"sh(while [ $# -gt 0 ]; do
+  case $1 in
+    -v) [ $# -ge 2 ] || break; shift 2 ;;
+    -d) [ $# -eq 2 ] || break; get "$2"; exit ;;
+    -u) [ $# -eq 2 ] || break; del "$2"; exit ;;
+    *) break ;;
+  esac
+done
+usage "bootenv [-v DEVICE] -d NAME | -u NAME"
+)sh";
+
+constexpr tool kBootTools[] = {
+    {"usr/sbin/bootenv", kBootenv},
+    {"usr/bin/bootenv", kBootenv},
+    {"usr/sbin/nvram", R"sh(case $#:$1 in
+  2:config_set) case $2 in [!=]*=*) put "${2%%=*}" "${2#*=}"; exit ;; esac ;;
+  1:config_commit | 1:commit | 1:lock | 1:unlock) exit 0 ;;
+esac
+usage "nvram config_set NAME=VALUE | config_commit | commit | lock | unlock"
+)sh"},
+    {"usr/sbin/activate-backup", R"sh([ $# -eq 0 ] || usage "activate-backup"
+rewrite sed -e 's/^bootver=/altbootver=/' -e t -e 's/^altbootver=/bootver=/'
+)sh"},
+};
+
+// The unit's identity besides serial number, MAC and versions, the same on
+// every board.
+constexpr const char* kBandPlan = "FCC";
+constexpr const char* kCountry = "US";
+constexpr const char* kHardwareVersion = "2";
+constexpr const char* kProductId = "QX-WAP-2R";
+
+// One erase block of the flash: the size of a fresh VPD partition.
+constexpr size_t kVpdPartitionSize = 65536;
+
+struct redboot_board {
+    const char* name;
+    const char* partition;
+};
+constexpr redboot_board kRedBootBoards[] = {{"tovik", "/dev/mtd3"}, {"ixdpg425", "/dev/mtd5"}};
+
+bool read_whole(const fs::path& p, std::string& out) {
+    FILE* f = fopen(p.c_str(), "rb");
+    if (f == nullptr) return false;
+    out.clear();
+    char buf[8192];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+    const bool ok = ferror(f) == 0;
+    fclose(f);
+    return ok;
+}
+
+// "00:1a:2b:3c:4d:50", two hex digits a byte.
+bool parse_mac(const std::string& text, uint8_t mac[6]) {
+    if (text.size() != 17) return false;
+    for (size_t i = 0; i < 17; ++i) {
+        const bool colon = i % 3 == 2;
+        if (colon ? text[i] != ':' : !isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    }
+    for (int i = 0; i < 6; ++i) {
+        mac[i] = static_cast<uint8_t>(strtoul(text.substr(i * 3, 2).c_str(), nullptr, 16));
+    }
+    return true;
+}
+
+// A VPD record of `key` holding `text`, typed by the key.
+int vpd_record(const std::string& key, const std::string& text, ap_vpd_record& r,
+               std::string& error) {
+    if (key.empty() || key.size() > 254 || key.find('\0') != std::string::npos) {
+        error = "a VPD key of 1 to 254 characters: \"" + key + "\"";
+        return -1;
+    }
+    r.key = key;
+    if (key == "base_ap_mac") {
+        uint8_t mac[6];
+        if (!parse_mac(text, mac)) {
+            error = "base_ap_mac is a MAC address like 00:1a:2b:3c:4d:50: " + text;
+            return -1;
+        }
+        r.type = 6;
+        r.value.assign(reinterpret_cast<const char*>(mac), 6);
+        return 0;
+    }
+    if (key == "user_config_country") {
+        char* end = nullptr;
+        errno = 0;
+        const long v = strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX) {
+            error = "user_config_country is a 32-bit integer: " + text;
+            return -1;
+        }
+        const int32_t n = static_cast<int32_t>(v);
+        r.type = 1;
+        r.value.assign(reinterpret_cast<const char*>(&n), 4);
+        return 0;
+    }
+    if (text.find('\0') != std::string::npos) {
+        error = "a VPD text holds no NUL";
+        return -1;
+    }
+    r.type = 3;
+    r.value = text;
+    return 0;
+}
+
+// The VPD partition of a root, from its "/etc/board".
+int vpd_path(const std::string& root, fs::path& path, std::string& error) {
+    std::string board;
+    read_whole(fs::path(root) / "etc/board", board);
+    board = board.substr(0, board.find('\n'));
+    const char* part = ap_board_vpd_partition(board);
+    if (part == nullptr) {
+        error = root + " is a board without VPD partition (\"" + board + "\")";
+        return -1;
+    }
+    path = fs::path(root) / (part + 1);
+    return 0;
+}
+
+// Sets (`value` given) or removes a record of a root's VPD partition.
+int vpd_edit(const std::string& root, const std::string& key, const std::string* value,
+             std::string& error) {
+    ap_vpd_record rec;
+    fs::path path;
+    std::string area;
+    std::vector<ap_vpd_record> records;
+    if ((value != nullptr && vpd_record(key, *value, rec, error) != 0) ||
+        vpd_path(root, path, error) != 0) {
+        return -1;
+    }
+    if (!read_whole(path, area)) {
+        error = "cannot read " + path.string();
+        return -1;
+    }
+    if (ap_vpd_decode(area, records, error) != 0) {
+        error = path.string() + ": " + error;
+        return -1;
+    }
+    auto it = std::find_if(records.begin(), records.end(),
+                           [&](const ap_vpd_record& r) { return r.key == key; });
+    if (value == nullptr && it != records.end()) records.erase(it);
+    if (value != nullptr && it != records.end()) *it = rec;
+    if (value != nullptr && it == records.end()) records.push_back(rec);
+    if (!write_file(path, ap_vpd_encode(records, std::max(area.size(), kVpdPartitionSize)))) {
+        error = "cannot write " + path.string();
+        return -1;
+    }
+    return 0;
+}
+
+// Sets (`value` given) or removes a variable of a root's boot environment:
+// the first line of the name is replaced (or one added), any other dropped.
+int bootenv_edit(const std::string& root, const std::string& name, const std::string* value,
+                 std::string& error) {
+    if (name.empty() || name.find_first_of("=\n") != std::string::npos ||
+        (value != nullptr && value->find('\n') != std::string::npos)) {
+        error = "a boot-environment variable is NAME=VALUE on one line (no '=' in NAME): " + name;
+        return -1;
+    }
+    const fs::path path = fs::path(root) / "sandbox/bootenv.txt";
+    std::string text, out;
+    read_whole(path, text);
+    bool done = false;
+    for (size_t p = 0; p < text.size();) {
+        size_t nl = text.find('\n', p);
+        if (nl == std::string::npos) nl = text.size();
+        const std::string line = text.substr(p, nl - p);
+        p = nl + 1;
+        if (!line.starts_with(name + "=")) {
+            out += line + "\n";
+        } else if (!done) {
+            if (value != nullptr) out += name + "=" + *value + "\n";
+            done = true;
+        }
+    }
+    if (!done && value != nullptr) out += name + "=" + *value + "\n";
+    if (!write_file(path, out)) {
+        error = "cannot write " + path.string();
+        return -1;
+    }
+    return 0;
+}
+
+// A variable of a root's boot environment; false when unset.
+bool bootenv_get(const std::string& root, const std::string& name, std::string& value) {
+    std::string text;
+    read_whole(fs::path(root) / "sandbox/bootenv.txt", text);
+    for (size_t p = 0; p < text.size();) {
+        size_t nl = text.find('\n', p);
+        if (nl == std::string::npos) nl = text.size();
+        if (text.compare(p, name.size() + 1, name + "=") == 0) {
+            value = text.substr(p + name.size() + 1, nl - p - name.size() - 1);
+            return true;
+        }
+        p = nl + 1;
+    }
+    return false;
+}
+
+// The board's identity and boot state: the VPD partition of a RedBoot board,
+// the boot environment of the others (a RedBoot board's stays empty).
+int write_board(const std::string& root, const ap_root_options& opts, std::string& error) {
+    const fs::path r(root);
+    std::error_code ec;
+    for (const char* stale :
+         {"dev/mtd3", "dev/mtd5", "sandbox/bootenv.log", "sandbox/bootenv.txt"}) {
+        fs::remove(r / stale, ec);
+    }
+    for (const auto& t : kBootTools) {
+        if (!write_file(r / t.path, std::string("#!/bin/sh\n") + kBootPrelude + t.body, 0755)) {
+            error = "cannot write " + root + "/" + t.path;
+            return -1;
+        }
+    }
+    if (!write_file(r / "sandbox/bootenv.txt", "")) {
+        error = "cannot write the boot environment of " + root;
+        return -1;
+    }
+    if (const char* part = ap_board_vpd_partition(opts.board)) {
+        const std::pair<const char*, std::string> items[] = {
+            {"band_plan", kBandPlan},       {"country_code", kCountry},
+            {"user_config_country", "1"},   {"base_ap_mac", opts.base_mac},
+            {"serial_number", opts.serial}, {"hardware_version", kHardwareVersion},
+            {"product_id", kProductId},
+        };
+        std::vector<ap_vpd_record> records(std::size(items));
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (vpd_record(items[i].first, items[i].second, records[i], error) != 0) return -1;
+        }
+        if (!write_file(r / (part + 1), ap_vpd_encode(records, kVpdPartitionSize))) {
+            error = std::string("cannot write the VPD partition ") + part;
+            return -1;
+        }
+        return 0;
+    }
+    const std::pair<const char*, std::string> vars[] = {
+        {"bootver", opts.version},
+        {"altbootver", opts.alt_version},
+        {"bootfailed", "0"},
+        {"ethaddr", opts.base_mac},
+        {"serial#", opts.serial},
+        {"band_plan", kBandPlan},
+        {"country_code", kCountry},
+        {"user_config_country_code", "yes"},
+        {"hardware_version", kHardwareVersion},
+        {"product_id", kProductId},
+    };
+    for (const auto& [name, value] : vars) {
+        if (bootenv_edit(root, name, &value, error) != 0) return -1;
+    }
+    return 0;
+}
 
 // The AP image's firmware tools.  Paths are the root's: the sandbox runs a
 // command in the root with MAPD_ROOT set, and maps the AP paths of its text
@@ -207,8 +494,13 @@ int ap_root_build(const std::string& root_text, const ap_root_options& opts, std
                           "usr/bin", "proc/net", "proc/bus/pci"}) {
         fs::create_directories(root / d, ec);
     }
-    bool ok = write_file(root / "etc/board", "QX_WAP_2R\n") &&
-              write_file(root / "etc/version", "2.1.0.12\n") &&
+    if (opts.board.empty() || opts.board.find('\n') != std::string::npos ||
+        opts.version.find('\n') != std::string::npos) {
+        error = "a board name and a version of one line";
+        return -1;
+    }
+    bool ok = write_file(root / "etc/board", opts.board + "\n") &&
+              write_file(root / "etc/version", opts.version + "\n") &&
               write_file(root / "tmp/bss-max", std::to_string(opts.bss_max) + "\n") &&
               write_file(root / "proc/bus/pci/devices", kPciDevices) &&
               write_file(root / "proc/cpuinfo", kCpuinfo) &&
@@ -217,13 +509,12 @@ int ap_root_build(const std::string& root_text, const ap_root_options& opts, std
     // from it as the daemon numbers its VAPs (radio 1's VAPs first, then
     // radio 2's), so a VAP's MAC names the same VAP on both sides.
     uint64_t base = 0;
-    unsigned b[6] = {};
-    if (sscanf(opts.base_mac.c_str(), "%x:%x:%x:%x:%x:%x", &b[0], &b[1], &b[2], &b[3], &b[4],
-               &b[5]) != 6) {
+    uint8_t b[6] = {};
+    if (!parse_mac(opts.base_mac, b)) {
         error = "not a MAC address: " + opts.base_mac;
         return -1;
     }
-    for (unsigned x : b) base = (base << 8) | (x & 0xFF);
+    for (uint8_t x : b) base = (base << 8) | x;
     auto mac_at = [&](uint64_t n) {
         uint64_t v = (base + n) & 0xFFFFFFFFFFFFull;
         char text[20];
@@ -243,6 +534,7 @@ int ap_root_build(const std::string& root_text, const ap_root_options& opts, std
     for (const auto& t : kTools) {
         ok = ok && write_file(root / t.path, std::string("#!/bin/sh\n") + t.body, 0755);
     }
+    if (ok && write_board(root_text, opts, error) != 0) return -1;
     ok = ok && ap_root_write_firmware_tools(root_text, error) == 0;
     ok = ok && ap_root_write_counters(root_text, 0, opts.bss_max) == 0;
     if (ok && !opts.reg_domains.empty()) {
@@ -278,16 +570,6 @@ int ap_root_build(const std::string& root_text, const ap_root_options& opts, std
             rc = dman_text_load(in, true, error);
             fclose(in);
         }
-    }
-    if (rc == 0) {
-        // The unit's own identity, which the AP's boot environment would give:
-        // set over the factory file's empty serial number and base MAC.
-        pv serial{const_cast<char*>("serial-number"), const_cast<char*>("TW0000000001"), nullptr,
-                  nullptr};
-        pv node{const_cast<char*>("base-mac"), const_cast<char*>(opts.base_mac.c_str()), nullptr,
-                &serial};
-        rc = lsqlquery_set_pv("system", nullptr, &node, nullptr);
-        if (rc != 0) error = "cannot set the serial number and base MAC";
     }
     lsqlquery_close();
     map_platform_set_root(saved_root.empty() ? nullptr : saved_root.c_str());
@@ -517,5 +799,93 @@ int ap_root_boot_installed(const std::string& root, std::string& version, std::s
                                 : "cannot write etc/version";
         return -1;
     }
+    // The boot loader now starts the new image; the old one is the backup.
+    std::string old;
+    if (bootenv_get(root, "bootver", old) &&
+        (bootenv_edit(root, "altbootver", &old, error) != 0 ||
+         bootenv_edit(root, "bootver", &version, error) != 0)) {
+        return -1;
+    }
     return 1;
+}
+
+const char* ap_board_vpd_partition(const std::string& board) {
+    for (const auto& b : kRedBootBoards) {
+        if (board.starts_with(b.name)) return b.partition;
+    }
+    return nullptr;
+}
+
+std::string ap_vpd_encode(const std::vector<ap_vpd_record>& records, size_t size) {
+    std::string area;
+    for (const auto& r : records) {
+        area += static_cast<char>(r.type);
+        area += static_cast<char>(r.key.size() + 1);
+        area.append(2, '\0');
+        area += r.key;
+        area += '\0';
+        area += r.value;
+        if (r.type == 3) area += '\0';
+    }
+    if (area.size() < size) area.append(size - area.size(), '\xff');
+    return area;
+}
+
+int ap_vpd_decode(const std::string& area, std::vector<ap_vpd_record>& records,
+                  std::string& error) {
+    records.clear();
+    for (size_t p = 0; p < area.size();) {
+        const uint8_t type = static_cast<uint8_t>(area[p]);
+        if (type == 0 || type == 0xff) break;
+        const std::string at = "the record at offset " + std::to_string(p);
+        if (type != 1 && type != 3 && type != 6) {
+            error = at + " has type " + std::to_string(type);
+            return -1;
+        }
+        const size_t klen = p + 1 < area.size() ? static_cast<uint8_t>(area[p + 1]) : 0;
+        const size_t v = p + 4 + klen;
+        if (klen == 0 || v > area.size() ||
+            area.find('\0', p + 4) != v - 1) {
+            error = at + " has no whole key";
+            return -1;
+        }
+        size_t vlen = type == 1 ? 4 : type == 6 ? 6 : area.find('\0', v) - v;
+        if (vlen > area.size() - v) {
+            error = at + " is cut short";
+            return -1;
+        }
+        records.push_back({type, area.substr(p + 4, klen - 1), area.substr(v, vlen)});
+        p = v + vlen + (type == 3 ? 1 : 0);
+    }
+    return 0;
+}
+
+int ap_vpd_read(const std::string& root, std::vector<ap_vpd_record>& records,
+                std::string& error) {
+    fs::path path;
+    std::string area;
+    if (vpd_path(root, path, error) != 0) return -1;
+    if (!read_whole(path, area)) {
+        error = "cannot read " + path.string();
+        return -1;
+    }
+    return ap_vpd_decode(area, records, error);
+}
+
+int ap_vpd_set(const std::string& root, const std::string& key, const std::string& value,
+               std::string& error) {
+    return vpd_edit(root, key, &value, error);
+}
+
+int ap_vpd_unset(const std::string& root, const std::string& key, std::string& error) {
+    return vpd_edit(root, key, nullptr, error);
+}
+
+int ap_bootenv_set(const std::string& root, const std::string& name, const std::string& value,
+                   std::string& error) {
+    return bootenv_edit(root, name, &value, error);
+}
+
+int ap_bootenv_unset(const std::string& root, const std::string& name, std::string& error) {
+    return bootenv_edit(root, name, nullptr, error);
 }

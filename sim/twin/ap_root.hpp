@@ -20,9 +20,23 @@ struct ap_root_options {
     uint32_t start_uptime = 1000;
     std::string base_mac = "00:1a:2b:3c:4d:50";
     int bss_max = 16;
+    // The board ("/etc/board"): "tovik" and "ixdpg425" are RedBoot boards
+    // whose vital product data is a record area in a flash partition
+    // ("/dev/mtd3" resp. "/dev/mtd5"); "bcm954748eaple" is a Broadcom board
+    // that keeps its boot state in nvram; any other name is a board whose
+    // identity and boot state are boot-environment variables.
+    std::string board = "QX_WAP_2R";
+    // The unit's identity as its board gives it (the database has none: the
+    // daemon reads it at start-up).  `version` is "/etc/version" and, with
+    // `alt_version`, the images' versions in the boot environment.
+    std::string serial = "TW0000000001";
+    std::string version = "2.1.0.12";
+    std::string alt_version = "2.1.0.11";
 };
 
-// Builds the root in `root` (created if missing).  0, or -1 with `error` set.
+// Builds the root in `root` (created if missing): a fresh unit of the board
+// given, whose database is the factory configuration.  0, or -1 with `error`
+// set.
 // The interfaces' hardware addresses: eth0 the base MAC, the VAP interfaces
 // (wlan0, wlan0vap1, ..., wlan1, ...) the base MAC plus radio * bss_max + VAP.
 int ap_root_build(const std::string& root, const ap_root_options& opts, std::string& error);
@@ -100,10 +114,71 @@ int ap_image_write(const std::string& path, const std::string& version,
 // The boot after a reboot: when flash-upgrade installed an image since the
 // last boot ("sandbox/flash.log" grew since "sandbox/flash.booted" noted its
 // size), the installed image's VERSION becomes "/etc/version" and `version`
-// its text.  1 when an image was booted, 0 when none was installed, -1 with
+// its text; a boot environment that has a bootver takes it as bootver, the
+// old one as altbootver.  1 when an image was booted, 0 when none was installed, -1 with
 // `error` set when the installed image has no VERSION (the old version
 // stays).  The size is noted in each case.
 int ap_root_boot_installed(const std::string& root, std::string& version, std::string& error);
+
+// ---- the board's identity and boot state ----------------------------------------
+
+// The VPD partition of a RedBoot board name ("/dev/mtd3", "/dev/mtd5"), or
+// nullptr for any other board.  Names are matched on their start, as the AP
+// does ("tovik-2" is a tovik).
+const char* ap_board_vpd_partition(const std::string& board);
+
+// A record of the VPD area: type 1 a 32-bit integer (4 bytes, the CPU's
+// byte order), 3 a zero-terminated text, 6 a MAC address (6 bytes).  `value`
+// holds the bytes, a text without its terminator.
+struct ap_vpd_record {
+    uint8_t type = 3;
+    std::string key;
+    std::string value;
+};
+// The area as the partition holds it: the records from offset 0, each its
+// type, its key length (with the terminator), two zero bytes, the key with
+// its terminator and the value; then erased flash (0xff) up to `size` bytes
+// (at least the records).
+std::string ap_vpd_encode(const std::vector<ap_vpd_record>& records, size_t size);
+// The records of an area, up to the first erased or empty type byte.  0, or
+// -1 with `error` set (a type other than 1, 3, 6, a record cut short).
+int ap_vpd_decode(const std::string& area, std::vector<ap_vpd_record>& records,
+                  std::string& error);
+// Sets one record of a RedBoot root's VPD partition, typed by its key
+// ("base_ap_mac" a MAC "00:1a:2b:3c:4d:50", "user_config_country" an
+// integer, any other key a text): its value is replaced where it stands, or
+// the record added at the end; the other records stay as they are.  Texts
+// are not held to the daemon's limits (a twin may carry an over-long one).
+// 0, or -1 with `error` set (not a RedBoot root, a value of the wrong form).
+int ap_vpd_set(const std::string& root, const std::string& key, const std::string& value,
+               std::string& error);
+// Removes a record (none: nothing to do).  0, or -1 with `error` set.
+int ap_vpd_unset(const std::string& root, const std::string& key, std::string& error);
+int ap_vpd_read(const std::string& root, std::vector<ap_vpd_record>& records,
+                std::string& error);
+
+// The boot environment of the root, "sandbox/bootenv.txt": NAME=VALUE
+// lines, which the AP's tools read and write (every board has them; a
+// RedBoot board's environment is empty):
+//   bootenv [-v DEVICE] -d NAME   prints the value and a line feed; an unset
+//                                 variable prints nothing and exits 1
+//   bootenv [-v DEVICE] -u NAME   unsets the variable (exit 0 when unset)
+//                                 (the tool is "/usr/sbin/bootenv" and
+//                                 "/usr/bin/bootenv"; -v names the flash
+//                                 device and changes nothing)
+//   nvram config_set NAME=VALUE   sets the variable
+//   nvram config_commit | commit | lock | unlock    do nothing more
+//   activate-backup               swaps bootver and altbootver: the backup
+//                                 image is the one that runs next
+// Other forms print a usage line on standard error and exit 2.  Every call
+// is appended to "sandbox/bootenv.log" as the AP made it: the tool's path
+// and the arguments, with the root taken off ("/usr/sbin/bootenv -v
+// /dev/mtd8 -d bootver"; a tool found on PATH shows its full path).
+// Sets a variable (in its line, or a line added at the end).  0, or -1 with
+// `error` set (an empty name, a name with '=', a line feed in either).
+int ap_bootenv_set(const std::string& root, const std::string& name, const std::string& value,
+                   std::string& error);
+int ap_bootenv_unset(const std::string& root, const std::string& name, std::string& error);
 
 // Starts mapd on `root` in a child process whose output goes to `log_path`
 // (an empty path keeps the caller's standard output and error).

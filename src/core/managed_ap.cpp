@@ -21,6 +21,7 @@
 #include "commands/map_cs.hpp"
 #include "config/map_config.hpp"
 #include "core/map_handler.hpp"
+#include "core/map_vpd.hpp"
 #include "log/map_log.hpp"
 #include "dman/map_dman_lsql_init.hpp"
 #include "local/mmsg_handler.hpp"
@@ -316,8 +317,9 @@ int map_daemon_init() {
         map_deinit_component(cb);
         return -1;
     }
-    // The AP's identity and boot state are brought into the configuration
-    // database here once that subsystem lands (board, versions, product data).
+    // The AP's identity and boot state (board, image versions, product data)
+    // go into the configuration database before anything talks to the switch.
+    map_vpd_init();
     if (map_init_sub_components(cb) != 0) {
         return -1;
     }

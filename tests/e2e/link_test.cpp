@@ -41,11 +41,12 @@ struct Link : testing::Test {
     void SetUp() override {
         signal(SIGPIPE, SIG_IGN);  // a switch writing to a link the AP dropped
         t.set("managed-ap", nullptr, "pass-phrase", kPass);
-        t.set("system", nullptr, "serial-number", "SN-TWIN-0001");
+        std::string error;
+        // The board's boot environment gives the unit its serial number.
+        ASSERT_EQ(ap_bootenv_set(t.root, "serial#", "SN-TWIN-0001", error), 0) << error;
         sw.print = [this](const std::string& l) { lines += l + "\n"; };
         swsim_options o;
         o.pass_phrase = kPass;
-        std::string error;
         ASSERT_EQ(swsim_open(sw, o, error), 0) << error;
         ASSERT_TRUE(t.start()) << t.log_text();
         t.set_trace(0x1);  // switch-link traces, so that steps can be checked

@@ -4,6 +4,7 @@
 #include <net/if.h>
 #include <netpacket/packet.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
 
@@ -80,11 +81,12 @@ bool eventually(const std::function<bool()>& cond, int ms) {
     return cond();
 }
 
-twin::twin() {
+twin::twin() : twin(ap_root_options{}) {}
+
+twin::twin(ap_root_options opts) {
     char tmpl[] = "/tmp/mapd-twin-XXXXXX";
     root = mkdtemp(tmpl) != nullptr ? tmpl : "";
     log = root + "/mapd.log";
-    ap_root_options opts;
     opts.factory_config = MAPD_FACTORY_CONFIG;
     opts.start_uptime = static_cast<uint32_t>(clock);
     std::string error;
@@ -227,6 +229,12 @@ std::vector<uint8_t> config_status(swsim& sw, const std::vector<std::string>& li
         }
     }
     return {};
+}
+
+bool enter_private_network() {
+    if (unshare(CLONE_NEWNET) != 0) return false;
+    return system("ip link set lo up && ip link add mapd-v0 type veth peer name mapd-v1 && "
+                  "ip addr add 127.0.9.1/32 dev mapd-v0 && ip link set mapd-v0 up") == 0;
 }
 
 std::string managed_twin_up(twin& t, swsim& sw, standins& st) {

@@ -39,6 +39,9 @@ struct twin {
     double clock = 1000;
 
     twin();
+    // A twin of another board or identity (the factory configuration and the
+    // clock are the fixture's).
+    explicit twin(ap_root_options opts);
     ~twin();
     twin(const twin&) = delete;
     twin& operator=(const twin&) = delete;
@@ -96,6 +99,13 @@ std::vector<uint8_t> config_status(swsim& sw, const std::vector<std::string>& li
 // answers while this process lives), the daemon starts and the switch
 // establishes the link.  "" or the step that failed.
 std::string managed_twin_up(twin& t, swsim& sw, standins& st);
+
+// Enters a private network namespace of this process (and the children it
+// starts from now on): loopback up, and 127.0.9.1/32 on a veth, since some
+// servers (in.tftpd) look up the address of a non-loopback interface.  Its
+// ports are its own, so a test in it needs no port lock.  false when this
+// process may not (not root).
+bool enter_private_network();
 
 // Waits up to `ms` for `cond`.
 bool eventually(const std::function<bool()>& cond, int ms);

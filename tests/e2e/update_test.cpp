@@ -5,7 +5,6 @@
 // boots the new image and joins the switch again.  A streamed image that
 // fails validation reboots without flashing.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,15 +27,6 @@ using namespace mapd_e2e;
 namespace {
 
 using bytes = std::vector<uint8_t>;
-
-// A private network namespace with loopback up and 127.0.9.1/32 on a veth:
-// in.tftpd looks up an address of a non-loopback interface and exits
-// without one.  false when this process may not have one.
-bool private_network() {
-    if (unshare(CLONE_NEWNET) != 0) return false;
-    return system("ip link set lo up && ip link add mapd-v0 type veth peer name mapd-v1 && "
-                  "ip addr add 127.0.9.1/32 dev mapd-v0 && ip link set mapd-v0 up") == 0;
-}
 
 // in.tftpd serving `dir` on 127.0.0.2:69 until the object goes.
 struct tftp_server {
@@ -70,7 +60,7 @@ std::string file_text(const std::string& path) {
 
 TEST(Update, DownloadFromTftpThenResetWithUpgradeBootsTheNewImage) {
     if (access("/usr/sbin/in.tftpd", X_OK) != 0) GTEST_SKIP() << "no in.tftpd (scripts/setup)";
-    if (!private_network()) GTEST_SKIP() << "needs a private network namespace (root)";
+    if (!enter_private_network()) GTEST_SKIP() << "needs a private network namespace (root)";
     char dir_template[] = "/tmp/mapd-tftp-XXXXXX";
     const std::string served = mkdtemp(dir_template);
     std::filesystem::create_directories(served + "/images");
