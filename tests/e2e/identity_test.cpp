@@ -2,7 +2,8 @@
 // boot-environment board, the Broadcom board, the two RedBoot boards with
 // their product data in a flash partition) joins the switch, and the
 // identification carries that board's version, serial number and MAC.  In a
-// private network namespace: no port lock.
+// private network namespace where this process may have one, else on the
+// shared ports (the test holds the port lock either way).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,7 +14,7 @@
 using namespace mapd_e2e;
 
 TEST(Identity, EachKindOfBoardIdentifiesItselfFromItsOwnData) {
-    if (!enter_private_network()) GTEST_SKIP() << "needs a private network namespace (root)";
+    (void)enter_private_network();
     const struct {
         const char* board;
         const char* serial;
