@@ -116,6 +116,13 @@ TEST(Update, DownloadFromTftpThenResetWithUpgradeBootsTheNewImage) {
     ASSERT_TRUE(eventually([&] { return t.read("/sandbox/flash.log") != "<missing>"; }, 5000))
         << t.log_text();
     EXPECT_EQ(t.read("/sandbox/flash.log"), "flash-upgrade /tmp/upgrade.tar\n");
+    // The tool writes its log before it ends; the pause counts from its end, so
+    // the clock moves on only once the daemon is back in its loop.
+    const size_t mark = t.log_size();
+    udp_peer("127.0.0.1", 0).send_to({0x01, 0x06, 0x00, 0x04});  // the configuration dump
+    ASSERT_TRUE(t.wait_log(" /**** Configuration Dump End ****/", 10000, mark)) << t.log_text();
+    EXPECT_NE(t.log_from(mark).find(" reset pending: reboot, due in 60 s"), std::string::npos)
+        << t.log_from(mark);
     t.advance(59);
     ASSERT_FALSE(t.dump(" Managed AP Parameters -").empty());
     EXPECT_EQ(t.read("/sandbox/reboot.log"), "<missing>") << "not before 60 s";
