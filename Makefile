@@ -2,17 +2,19 @@
 #   make build        configure and build (preset "default", executables in build/bin)
 #   make test         setup if needed, build, run every test with CTest
 #   make check-asan   the whole test suite under ASan + UBSan
-#   make fuzz-smoke   every fuzz target for a short bounded run
+#   make fuzz-smoke   every fuzz target for FUZZ_SECONDS each (default 20)
+#   make fuzz-long    every fuzz target for FUZZ_SECONDS each (default 600), with coverage
+#   make soak         72 simulated hours of the twin on its manual clock (SOAK_HOURS)
+#   make check-valgrind  the end-to-end suite with the daemon under valgrind memcheck
 #   make demo         the AP twin and the switch simulator: discovery to managed mode
 #   make bench        build and run the benchmarks
 #   make mutants      the mutation gauge: every fault of tests/mutants/*.txt must be caught
 #   make format       clang-format the sources
 
-FUZZ_SECONDS ?= 20
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SETUP_STAMP := build/.setup-done
 
-.PHONY: all setup build test check-asan fuzz-smoke demo bench format clean mutants
+.PHONY: all setup build test check-asan fuzz-smoke fuzz-long soak check-valgrind demo bench format clean mutants
 
 all: build
 
@@ -38,7 +40,22 @@ check-asan: $(SETUP_STAMP)
 fuzz-smoke: $(SETUP_STAMP)
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS)
-	bash scripts/fuzz-smoke build-fuzz/fuzz $(FUZZ_SECONDS)
+	bash scripts/fuzz-smoke build-fuzz/fuzz $(or $(FUZZ_SECONDS),20)
+
+fuzz-long: $(SETUP_STAMP)
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	bash scripts/fuzz-long build-fuzz/fuzz $(or $(FUZZ_SECONDS),600)
+
+SOAK_HOURS ?= 72
+
+soak: build
+	SOAK_HOURS=$(SOAK_HOURS) bash scripts/soak
+
+check-valgrind: $(SETUP_STAMP)
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+	bash scripts/check-valgrind build
 
 DURATION ?= 30
 

@@ -531,7 +531,8 @@ int swsim_establish(swsim& s, int step_timeout_ms, std::string& error) {
             return -1;
         }
         int slice = step_timeout_ms - waited < 2000 ? step_timeout_ms - waited : 2000;
-        int r = swsim_accept(s, slice);
+        // The connection within the slice; its handshake within the step.
+        int r = wait_fd(s.listen_fd, POLLIN, slice) ? swsim_accept(s, step_timeout_ms) : 1;
         if (r == 0) break;
         waited += slice;
         if (r < 0 || waited >= step_timeout_ms) {

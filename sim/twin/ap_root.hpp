@@ -182,7 +182,11 @@ int ap_bootenv_unset(const std::string& root, const std::string& name, std::stri
 
 // Starts mapd on `root` in a child process whose output goes to `log_path`
 // (an empty path keeps the caller's standard output and error).
-// The child sets the platform door's root and runs the daemon's start-up.
+// The child sets the platform door's root and runs the daemon's start-up;
+// when the environment names MAPD_TWIN_EXEC (a command line, words split at
+// spaces, such as "valgrind --error-exitcode=99 build/bin/mapd-twin"), the
+// child execs it with the root as its last argument instead.
 pid_t ap_daemon_start(const std::string& root, const std::string& log_path);
-// Stops it (SIGTERM, then SIGKILL after `grace_ms`); returns its wait status.
+// Stops it (SIGTERM, then SIGKILL after `grace_ms`, at least two minutes
+// under MAPD_TWIN_EXEC); returns its wait status.
 int ap_daemon_stop(pid_t pid, int grace_ms = 2000);

@@ -290,13 +290,17 @@ int map_cltqos_parse_list_change_msg(uint16_t msg_type, const uint8_t* body, int
     // message has room for: a count of 65535 in a short message costs nothing.
     const uint16_t room = static_cast<uint16_t>(
         std::min<size_t>(count, wire_remaining(r) / (4 + size_t{size})));
-    out->entries.reset(new (std::nothrow) map_cltqos_list_entry[room]());
+    out->entries.reset(map_platform_fails(map_platform_op::alloc)
+                           ? nullptr
+                           : new (std::nothrow) map_cltqos_list_entry[room]());
     if (!out->entries) {
         MAP_ERROR("Unable to allocate memory for list entry data structure");
         return -1;
     }
     if (rename) {
-        out->old_entries.reset(new (std::nothrow) map_cltqos_list_entry[room]());
+        out->old_entries.reset(map_platform_fails(map_platform_op::alloc)
+                                   ? nullptr
+                                   : new (std::nothrow) map_cltqos_list_entry[room]());
         if (!out->old_entries) {
             MAP_ERROR("Unable to allocate memory for list entry old data structure");
             return -1;

@@ -15,6 +15,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/platform.hpp"
 #include "wire/wire.hpp"
 
 struct map_switch_comm;
@@ -134,6 +135,9 @@ inline void map_cltqos_sc_put(uint8_t* list, uint32_t i, const map_cltqos_sc_ent
 // An empty (zeroed) list with room for `capacity` entries; null when memory
 // is short.
 inline std::unique_ptr<uint8_t[]> map_cltqos_sc_make(uint32_t capacity) {
+    if (map_platform_fails(map_platform_op::alloc)) {
+        return nullptr;
+    }
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[map_cltqos_sc_size(capacity)]());
 }
 

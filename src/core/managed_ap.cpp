@@ -121,7 +121,8 @@ int map_init_component(map_control_block** out) {
     if (out == nullptr) {
         return -1;
     }
-    *out = new (std::nothrow) map_control_block{};
+    *out = map_platform_fails(map_platform_op::alloc) ? nullptr
+                                                      : new (std::nothrow) map_control_block{};
     return *out ? 0 : -1;
 }
 
@@ -262,6 +263,7 @@ int map_main_loop_passes(map_control_block* cb, unsigned passes) {
             MAP_ERROR("Error in the select call");
             return -1;
         }
+        map_platform_fail_file_poll();  // the twin's injected failures (sandbox only)
         if (r > 0 || tls_buffered) {
             // Each ready descriptor is served once, in this order; a handler
             // may close a later one, so each is checked against the record.
@@ -307,6 +309,9 @@ void map_seed_random() {
 
 int map_daemon_init() {
     map_seed_random();
+    // A write to a link the switch has dropped fails with EPIPE and takes
+    // the send failure's road; by default the signal would end the daemon.
+    signal(SIGPIPE, SIG_IGN);
     map_control_block* cb = nullptr;
     if (map_init_component(&cb) != 0) {
         MAP_ERROR("Unable to allocate memory");

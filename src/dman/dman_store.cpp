@@ -85,6 +85,9 @@ struct connection {
 };
 
 connection g_conn;
+// The parent's connection as a child of fork() found it: never used, but
+// kept referenced (volatile: a store nothing reads must still happen).
+sqlite3* volatile g_inherited = nullptr;
 unsigned g_fail_commit_in = 0;
 unsigned long g_commits = 0;  // committed write transactions of this process
 
@@ -209,7 +212,8 @@ bool conn(std::string& error) {
     if (g_conn.db != nullptr && g_conn.pid != getpid()) {
         // A child of fork(): the parent's connection must be neither used nor
         // closed here (closing could disturb the parent's locks), so it is
-        // left behind and the child opens its own.
+        // set aside (still referenced: not a leak) and the child opens its own.
+        g_inherited = g_conn.db;
         g_conn = connection{};
     }
     if (g_conn.db != nullptr && strcmp(g_conn.path, path) != 0) {
@@ -506,7 +510,8 @@ int dman_store_save_startup(std::string& error) {
 
 int dman_store_close() {
     if (g_conn.db != nullptr && g_conn.pid != getpid()) {
-        g_conn = connection{};  // the parent's, left alone (see conn())
+        g_inherited = g_conn.db;  // the parent's, left alone (see conn())
+        g_conn = connection{};
         return 0;
     }
     if (g_conn.db == nullptr) {

@@ -17,6 +17,7 @@
 #include "local/mmsg_print.hpp"
 #include "local/mmsg_records.hpp"
 #include "log/map_log.hpp"
+#include "platform/platform.hpp"
 
 namespace {
 
@@ -119,7 +120,7 @@ void report_refused(const mmsg_handler_row& row, size_t length) {
 }
 
 int open_udp(const char* alloc_error) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int fd = map_platform_socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         MAP_ERROR("%s", alloc_error);
         return -1;
@@ -144,7 +145,8 @@ int send_to(const char* op, int sock, uint16_t port, const uint8_t* msg, size_t 
     if (hex) {
         hex_ver_pkt_print(msg, length);
     }
-    ssize_t n = sendto(sock, msg, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ssize_t n = map_platform_sendto(map_platform_op::local_send, sock, msg, length,
+                                    reinterpret_cast<sockaddr*>(&to), sizeof to);
     if (n < 0) {
         map_print_error(map_log_module, __LINE__, op, "%s", fail_text);
         return -1;

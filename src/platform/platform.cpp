@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstring>
 
@@ -29,13 +30,7 @@ unsigned g_alarm_calls = 0;
 
 namespace map_platform_detail {
 
-bool fail_now(map_platform_op op) {
-    unsigned& n = g_fail_in[static_cast<size_t>(op)];
-    if (n == 0) {
-        return false;
-    }
-    return --n == 0;
-}
+bool fail_now(map_platform_op op) { return map_platform_fails(op); }
 
 void report(unsigned line, const char* function, const char* format, ...) {
     char msg[1024];
@@ -58,6 +53,10 @@ int map_platform_set_root(const char* root) {
     if (root == nullptr || root[0] == '\0') {
         g_root[0] = '\0';
         g_root_len = 0;
+        map_platform_detail::g_fail_watch = false;
+        for (unsigned n : g_fail_in) {
+            map_platform_detail::g_fail_watch = map_platform_detail::g_fail_watch || n != 0;
+        }
         return 0;
     }
     size_t len = strlen(root);
@@ -78,6 +77,7 @@ int map_platform_set_root(const char* root) {
     }
     memcpy(g_root, copy, len + 1);
     g_root_len = len;
+    map_platform_detail::g_fail_watch = true;
     return 0;
 }
 
@@ -104,6 +104,10 @@ FILE* map_platform_fopen(const char* ap_path, const char* mode) {
         errno = ENAMETOOLONG;
         return nullptr;
     }
+    if (map_platform_fails(map_platform_op::open)) {
+        errno = EMFILE;
+        return nullptr;
+    }
     return fopen(p, mode);
 }
 
@@ -111,6 +115,10 @@ int map_platform_open(const char* ap_path, int flags, mode_t mode) {
     char p[MAP_PLATFORM_PATH_MAX];
     if (map_platform_path(ap_path, p, sizeof p) != 0) {
         errno = ENAMETOOLONG;
+        return -1;
+    }
+    if (map_platform_fails(map_platform_op::open)) {
+        errno = EMFILE;
         return -1;
     }
     return open(p, flags | O_CLOEXEC, mode);
@@ -293,8 +301,144 @@ pid_t map_platform_fork() {
     return fork();
 }
 
-void map_platform_fail_nth(map_platform_op op, unsigned nth) {
-    g_fail_in[static_cast<size_t>(op)] = nth;
+// ---- failure injection ------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kOpNames[] = {"sysctl_write", "sysctl_read", "system",    "fork",
+                                    "tls_send",     "udp_send",    "local_send", "socket",
+                                    "open",         "alloc"};
+static_assert(sizeof kOpNames / sizeof kOpNames[0] == static_cast<size_t>(map_platform_op::count_));
+
+constexpr const char* kFailFile = "/sandbox/fail";
+
+// Replaces the file's content in one step (a reader sees the old or the new).
+void fail_file_write(const char* path, const char* text) {
+    char tmp[MAP_PLATFORM_PATH_MAX + 8];
+    snprintf(tmp, sizeof tmp, "%s.new", path);
+    int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return;
+    }
+    ssize_t w = write(fd, text, strlen(text));
+    close(fd);
+    if (w == static_cast<ssize_t>(strlen(text))) {
+        rename(tmp, path);
+    } else {
+        unlink(tmp);
+    }
 }
 
-void map_platform_fail_clear() { g_fail_in.fill(0); }
+// Whether the fail file was there when last looked for (map_platform_fail_file_poll
+// once a loop pass, or an arm in this process): while it is not, a guarded
+// call costs nothing more, so the twin's file reads and sends keep their speed.
+bool g_fail_file_seen = false;
+
+// The fail file of the sandbox: true when this call of `op` is the one to
+// fail.  It allocates nothing, since allocation is one of the operations it
+// fails.
+bool fail_file_fires(map_platform_op op) {
+    char path[MAP_PLATFORM_PATH_MAX];
+    if (!g_fail_file_seen || map_platform_path(kFailFile, path, sizeof path) != 0) {
+        return false;
+    }
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        g_fail_file_seen = false;
+        return false;
+    }
+    char buf[48] = {};
+    ssize_t n = read(fd, buf, sizeof buf - 1);
+    close(fd);
+    char name[24] = {};
+    unsigned long left = 0;
+    char extra = 0;
+    int idx = -1;
+    if (n > 0 && sscanf(buf, "%23s %lu %c", name, &left, &extra) == 2 && left >= 1 &&
+        left <= UINT_MAX) {
+        for (size_t i = 0; i < sizeof kOpNames / sizeof kOpNames[0]; ++i) {
+            idx = strcmp(name, kOpNames[i]) == 0 ? static_cast<int>(i) : idx;
+        }
+    }
+    if (idx < 0) {
+        MAP_PLATFORM_REPORT("%s holds no operation and count; removed", path);
+        unlink(path);
+        return false;
+    }
+    if (idx != static_cast<int>(op)) {
+        return false;
+    }
+    if (left == 1) {
+        unlink(path);
+        g_fail_file_seen = false;
+        return true;
+    }
+    char text[48];
+    snprintf(text, sizeof text, "%s %lu\n", name, left - 1);
+    fail_file_write(path, text);
+    return false;
+}
+
+}  // namespace
+
+namespace map_platform_detail {
+
+bool g_fail_watch = false;
+
+bool fail_fires(map_platform_op op) {
+    bool fires = false;
+    unsigned& n = g_fail_in[static_cast<size_t>(op)];
+    if (n != 0) {
+        fires = --n == 0;
+    }
+    // The file counts every call of its operation down, fired above or not.
+    if (map_platform_is_sandbox()) {
+        fires = fail_file_fires(op) || fires;
+    }
+    return fires;
+}
+
+}  // namespace map_platform_detail
+
+const char* map_platform_op_name(map_platform_op op) {
+    const auto i = static_cast<size_t>(op);
+    return i < sizeof kOpNames / sizeof kOpNames[0] ? kOpNames[i] : nullptr;
+}
+
+void map_platform_fail_nth(map_platform_op op, unsigned nth) {
+    g_fail_in[static_cast<size_t>(op)] = nth;
+    map_platform_detail::g_fail_watch = true;
+}
+
+void map_platform_fail_clear() {
+    g_fail_in.fill(0);
+    map_platform_detail::g_fail_watch = map_platform_is_sandbox();
+}
+
+int map_platform_fail_file_arm(map_platform_op op, unsigned nth) {
+    char path[MAP_PLATFORM_PATH_MAX];
+    const char* name = map_platform_op_name(op);
+    if (!map_platform_is_sandbox() || name == nullptr ||
+        map_platform_path(kFailFile, path, sizeof path) != 0) {
+        return -1;
+    }
+    if (nth == 0) {
+        return unlink(path) == 0 || errno == ENOENT ? 0 : -1;
+    }
+    char dir[MAP_PLATFORM_PATH_MAX];
+    if (map_platform_path("/sandbox", dir, sizeof dir) == 0) {
+        mkdir(dir, 0755);
+    }
+    char text[48];
+    snprintf(text, sizeof text, "%s %u\n", name, nth);
+    fail_file_write(path, text);
+    g_fail_file_seen = access(path, R_OK) == 0;
+    return g_fail_file_seen ? 0 : -1;
+}
+
+void map_platform_fail_file_poll() {
+    char path[MAP_PLATFORM_PATH_MAX];
+    g_fail_file_seen = map_platform_is_sandbox() &&
+                       map_platform_path(kFailFile, path, sizeof path) == 0 &&
+                       access(path, F_OK) == 0;
+}

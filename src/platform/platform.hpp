@@ -16,9 +16,11 @@
 // the daemon starts.
 #pragma once
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -149,14 +151,43 @@ unsigned map_platform_alarm_calls();
 [[nodiscard]] pid_t map_platform_fork();
 
 // ---- failure injection (tests) -----------------------------------------------
+//
+// Each operation below can be made to fail as the real one fails, so that the
+// daemon's own error paths run: a failed socket() or open returns -1 (null
+// for fopen) with EMFILE, a failed datagram send -1 with ENOBUFS, a failed TLS
+// write looks to OpenSSL like a write on a broken pipe, a failed allocation
+// yields null.  Production pays one predicted branch on a flag that stays
+// false: nothing is armed and no root is set.
+//
+// Allocation: only the daemon's nothrow allocations that have an error path
+// go through the door (lists sized by a switch message, the control block,
+// the connection record).  Everything else allocates through the standard
+// library, whose failure throws and ends the daemon, which the init system
+// restarts; failing those here would test nothing of the daemon's.
+//
+// From outside the daemon (sandbox only): a file "<root>/sandbox/fail"
+// holding "<op> <N>" (op as named by map_platform_op_name, N >= 1) makes the
+// N-th next call of that operation fail, counted from the loop's next look
+// for the file (map_platform_fail_file_poll).  Each call of it writes the
+// count left back; the file goes when it fires.  Anything else in the file is
+// dropped with a report.  Production never reads it.
 
 enum class map_platform_op : int {
     sysctl_write = 0,
     sysctl_read,
     system,
     fork,
+    tls_send,    // SSL_write to the switch
+    udp_send,    // datagrams to the switch
+    local_send,  // datagrams to the local daemons (hostapd, mapqosd, ...)
+    socket,
+    open,        // map_platform_open and map_platform_fopen
+    alloc,
     count_,
 };
+
+// "sysctl_write", "tls_send", ...; null for an out-of-range value.
+const char* map_platform_op_name(map_platform_op op);
 
 // Makes the `nth` next call of `op` fail (1 = the very next one); 0 clears.
 // A failed sysctl sets errno to EIO, a failed fork EAGAIN, both return -1; a failed system()
@@ -164,3 +195,42 @@ enum class map_platform_op : int {
 void map_platform_fail_nth(map_platform_op op, unsigned nth);
 // Clears every armed failure.
 void map_platform_fail_clear();
+
+namespace map_platform_detail {
+// True while a failure may be armed (a count set, or a sandbox root).
+extern bool g_fail_watch;
+// The slow path: counts the call down and says whether it fails.
+bool fail_fires(map_platform_op op);
+}  // namespace map_platform_detail
+
+// True when this call of `op` is to fail.
+inline bool map_platform_fails(map_platform_op op) {
+    return __builtin_expect(map_platform_detail::g_fail_watch, false) &&
+           map_platform_detail::fail_fires(op);
+}
+
+// Arms "<root>/sandbox/fail" for the `nth` next call of `op` (0 removes it).
+// 0, or -1 in production or when it cannot be written.
+int map_platform_fail_file_arm(map_platform_op op, unsigned nth);
+// Looks whether the fail file is there: the daemon's loop calls it once a
+// pass, and only calls made after a look that found the file count down.
+// Nothing in production.
+void map_platform_fail_file_poll();
+
+// socket() and sendto() through the door (`op`: udp_send or local_send).
+inline int map_platform_socket(int domain, int type, int protocol) {
+    if (map_platform_fails(map_platform_op::socket)) {
+        errno = EMFILE;
+        return -1;
+    }
+    return ::socket(domain, type, protocol);
+}
+
+inline ssize_t map_platform_sendto(map_platform_op op, int fd, const void* buf, size_t len,
+                                   const struct sockaddr* to, socklen_t to_len) {
+    if (map_platform_fails(op)) {
+        errno = ENOBUFS;
+        return -1;
+    }
+    return ::sendto(fd, buf, len, 0, to, to_len);
+}

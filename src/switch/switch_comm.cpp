@@ -94,7 +94,8 @@ int map_switch_comm_init(map_switch_comm** out, map_control_block* cb) {
     }
     map_switch_comm* rec = g_switch;
     if (rec == nullptr) {
-        rec = new (std::nothrow) map_switch_comm{};
+        rec = map_platform_fails(map_platform_op::alloc) ? nullptr
+                                                          : new (std::nothrow) map_switch_comm{};
         if (rec == nullptr) {
             MAP_ERROR("Unable to allocate memory");
             return -1;
@@ -327,7 +328,8 @@ int map_switch_comm_udp_send(map_switch_comm* rec, uint32_t ip, const uint8_t* b
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(ip);
     to.sin_port = htons(rec->ports.udp);
-    ssize_t n = sendto(rec->udp_fd, buf, len, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ssize_t n = map_platform_sendto(map_platform_op::udp_send, rec->udp_fd, buf, len,
+                                    reinterpret_cast<sockaddr*>(&to), sizeof to);
     return n == static_cast<ssize_t>(len) ? 0 : -1;
 }
 
@@ -340,7 +342,7 @@ int map_switch_comm_udp_connection_open(map_switch_comm* rec) {
         MAP_ERROR("UDP socket already exists!");
         close_fd(rec->udp_fd);
     }
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int fd = map_platform_socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         MAP_ERROR("Unable to create the UDP socket");
         return -1;
@@ -422,7 +424,7 @@ int map_switch_comm_check_timeout(map_switch_comm* rec, uint32_t elapsed,
 }
 
 int map_udp_send_msg(const uint8_t* msg, size_t length) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int fd = map_platform_socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
     }
@@ -430,7 +432,8 @@ int map_udp_send_msg(const uint8_t* msg, size_t length) {
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     to.sin_port = htons(map_switch_comm_ip_udp_port_get());
-    ssize_t n = sendto(fd, msg, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ssize_t n = map_platform_sendto(map_platform_op::udp_send, fd, msg, length,
+                                    reinterpret_cast<sockaddr*>(&to), sizeof to);
     close(fd);
     return static_cast<int>(n);
 }

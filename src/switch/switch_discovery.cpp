@@ -14,6 +14,7 @@
 #include "store/map_dman_lsql.hpp"
 #include "core/managed_ap.hpp"
 #include "log/map_log.hpp"
+#include "platform/platform.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_comm_util.hpp"
 #include "wire/map_text.hpp"
@@ -400,7 +401,7 @@ int map_switch_comm_l2_discovery_enable(map_switch_comm* rec) {
     if (rec->l2_fd >= 0) {
         return 0;
     }
-    int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(MAP_L2_ETHERTYPE));
+    int fd = map_platform_socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(MAP_L2_ETHERTYPE));
     if (fd < 0) {
         MAP_ERROR("Unable to open the layer-2 discovery socket: %s", strerror(errno));
         rec->l2_fd = -1;

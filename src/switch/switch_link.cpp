@@ -140,6 +140,14 @@ int map_switch_comm_send_ap_identification_pkt(map_switch_comm* rec,
         MAP_ERROR("Invalid connection status to send Identification packet");
         return -1;
     }
+    // A hardware type still unknown here means detection failed at start-up
+    // (a shell command that could not run, say). The whole block is filled
+    // again before each identification until it succeeds, so one passing fault
+    // does not keep the AP from ever identifying itself; an AP whose hardware
+    // really is unknown pays six greps per attempt, no more.
+    if (rec->ap.hw_type == -1) {
+        (void)map_switch_comm_populate_ap_parameters(rec);
+    }
     map_ap_params ap = rec->ap;
     ap.ip = map_dman_lsql_get_ap_ipaddr();
     ap.mask = map_dman_lsql_get_ap_ipmask();

@@ -7,6 +7,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +31,18 @@ static constexpr char map_log_module[] = "switch_comm";
 constexpr const char* kApCertFile = "/etc/zorcert2.pem";
 constexpr const char* kApKeyFile = "/etc/zorkey2.pem";
 constexpr const char* kSwitchCertFile = "/etc/switch_certs.pem";
+
+// SSL_write through the failure door: a failed write is one on a broken pipe,
+// with the kernel's SIGPIPE.
+int tls_write(SSL* ssl, const void* buf, int len) {
+    if (map_platform_fails(map_platform_op::tls_send)) {
+        raise(SIGPIPE);
+        ERR_raise(ERR_LIB_SYS, EPIPE);
+        errno = EPIPE;
+        return -1;
+    }
+    return SSL_write(ssl, buf, len);
+}
 
 // A client context that can talk to switches that offer only TLS 1.0 and
 // anonymous Diffie-Hellman: OpenSSL 3 needs security level 0 for both.
@@ -232,7 +245,7 @@ int map_switch_comm_ssl_connection_open(map_switch_comm* rec, int verify) {
         return -1;
     }
     MAP_TRACE(MAP_TRACE_SWITCH, "Initiating TCP connection with switch: %s", sw);
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = map_platform_socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         MAP_ERROR("Unable to create the TCP socket");
         return -1;
@@ -394,7 +407,7 @@ int map_switch_comm_data_send(map_switch_comm* rec, const uint8_t* buf, int leng
             }
         } else {
             ERR_clear_error();
-            int ret = SSL_write(rec->ssl.get(), buf, length);
+            int ret = tls_write(rec->ssl.get(), buf, length);
             result = ret == length ? 0 : map_switch_comm_util_ssl_find_error(rec->ssl.get(), ret);
             if (result == 1) {
                 // OpenSSL holds the record; it is offered again when the
@@ -431,7 +444,7 @@ int map_switch_comm_tls_flush(map_switch_comm* rec) {
     while (!outq_empty(q)) {
         const size_t len = outq_front_len(q);
         ERR_clear_error();
-        int ret = SSL_write(rec->ssl.get(), q.buf + q.head + 2, static_cast<int>(len));
+        int ret = tls_write(rec->ssl.get(), q.buf + q.head + 2, static_cast<int>(len));
         if (ret != static_cast<int>(len)) {
             int err = SSL_get_error(rec->ssl.get(), ret);
             if (err != SSL_ERROR_WANT_WRITE && err != SSL_ERROR_WANT_READ) {

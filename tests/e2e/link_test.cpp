@@ -234,6 +234,40 @@ TEST_F(Link, SwitchThatStopsReadingIsDropped) {
     EXPECT_TRUE(ended("Sending data by SSL connection with switch 127.0.0.2 failed", mark));
 }
 
+// A connection reset in the middle of a record: the AP sees the reset at
+// once, ends the link and keeps answering locally.
+TEST_F(Link, ResetInTheMiddleOfARecordEndsTheLink) {
+    establish();
+    const size_t mark = t.log_text().size();
+    const uint8_t part[] = {0x17, 0x03, 0x03, 0x00, 0x40, 0x01, 0x02, 0x03};  // TLS 1.2
+    ASSERT_EQ(write(sw.conn_fd, part, sizeof part), 8);
+    ASSERT_TRUE(t.wait_log("Received SSL Message", 3000, mark));
+    const linger abort_on_close{1, 0};  // close sends a reset, not a FIN
+    setsockopt(sw.conn_fd, SOL_SOCKET, SO_LINGER, &abort_on_close, sizeof abort_on_close);
+    swsim_drop(sw);
+    EXPECT_TRUE(ended("errno:104", mark)) << t.log_from(mark);
+    EXPECT_FALSE(t.dump(kCountdown, 1000).empty());
+}
+
+// A local peer that floods the daemon's local socket: local commands are
+// still answered within a second and the timers still run.
+TEST_F(Link, FloodedLocalSocketNeverHoldsTheAp) {
+    establish();
+    t.set_trace(0);
+    std::jthread flood([](std::stop_token stop) {
+        udp_peer p("127.0.0.1", 0);
+        const std::vector<uint8_t> junk(64, 0xEE);  // no local message has type 0xEE
+        while (!stop.stop_requested()) {
+            p.send_to(junk, "127.0.0.1", 57774);
+        }
+    });
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(t.dump(kCountdown, 1000).empty()) << "round " << i;
+    }
+    t.advance(5);
+    EXPECT_TRUE(t.dump_shows(kCountdown, 25, 3000)) << "the timers run";
+}
+
 // A peer that sends its handshake one byte at a time ends the attempt after
 // ten seconds in all, not ten seconds per byte.
 TEST_F(Link, HandshakeEndsWithinTenSecondsInAll) {

@@ -71,8 +71,17 @@ bool udp_peer::send_to(const std::vector<uint8_t>& msg, const char* ip, uint16_t
            static_cast<ssize_t>(msg.size());
 }
 
+int scaled_ms(int ms) {
+    static const double k = [] {
+        const char* v = getenv("MAPD_E2E_TIME_SCALE");
+        const double d = v != nullptr ? strtod(v, nullptr) : 1;
+        return d >= 1 && d <= 100 ? d : 1;
+    }();
+    return static_cast<int>(ms * k);
+}
+
 bool eventually(const std::function<bool()>& cond, int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaled_ms(ms));
     while (std::chrono::steady_clock::now() < end) {
         if (cond())
             return true;
@@ -222,7 +231,7 @@ std::vector<uint8_t> config_status(swsim& sw, const std::vector<std::string>& li
     if (swsim_config_build(lines, msg, error) != 0 || swsim_send(sw, msg) != 0) {
         return {};
     }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaled_ms(20000));
     while (std::chrono::steady_clock::now() < end) {
         if (swsim_recv(sw, msg, 200) == 0 && msg.size() >= 2 && wire_load_be16(msg.data()) == 5) {
             return msg;
@@ -248,7 +257,7 @@ std::string managed_twin_up(twin& t, swsim& sw, standins& st) {
     if (!t.start()) {
         return "the daemon did not start: " + t.log_text();
     }
-    if (swsim_establish(sw, 12000, error) != 0) {
+    if (swsim_establish(sw, scaled_ms(12000), error) != 0) {
         return error;
     }
     return "";

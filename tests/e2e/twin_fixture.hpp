@@ -107,7 +107,11 @@ std::string managed_twin_up(twin& t, swsim& sw, standins& st);
 // process may not (not root).
 bool enter_private_network();
 
-// Waits up to `ms` for `cond`.
+// Waits up to `ms` for `cond` (stretched by the time scale).
 bool eventually(const std::function<bool()>& cond, int ms);
+// `ms` times MAPD_E2E_TIME_SCALE (a number from 1 to 100; default 1): the
+// fixture's waits stretch when the daemon runs slower than itself, under
+// valgrind say (scripts/check-valgrind).
+int scaled_ms(int ms);
 
 }  // namespace mapd_e2e

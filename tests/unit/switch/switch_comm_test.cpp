@@ -269,6 +269,22 @@ TEST_F(SwitchComm, HardwareTypeDetection) {
     }
 }
 
+// A detection that failed at start-up (a command that could not run) is
+// tried again before the next identification, which then carries the type.
+TEST_F(SwitchComm, FailedHardwareDetectionIsRetriedBeforeIdentification) {
+    sb.write("/proc/bus/pci/devices", "");
+    sb.write("/proc/cpuinfo", "system type : Broadcom BCM4716 chip\n");
+    map_platform_fail_nth(map_platform_op::system, 3);
+    EXPECT_EQ(map_switch_comm_populate_ap_parameters(rec), -1);
+    EXPECT_EQ(rec->ap.hw_type, -1);
+    rec->state = MAP_SWITCH_COMM_SSL_ESTABLISH_MODE;
+    map_ap_provision_params prov{};
+    (void)map_switch_comm_send_ap_identification_pkt(rec, &prov);  // no link: not sent
+    EXPECT_EQ(rec->ap.hw_type, 9);
+    EXPECT_EQ(rec->ap.max_bss, 4) << "the whole block is filled, not the type alone";
+    map_platform_fail_clear();
+}
+
 TEST_F(SwitchComm, KeepaliveAndRelinkParsing) {
     const std::pair<uint32_t, int> countdowns[] = {{20, 30}, {1, 1}, {31, 46}, {0, 0}};
     for (auto [interval, countdown] : countdowns) {
