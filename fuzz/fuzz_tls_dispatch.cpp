@@ -1,44 +1,52 @@
-// Messages as read from the TLS channel, fed straight to the TLS dispatcher
-// of an established AP (no real TLS: what the AP would send back is refused
-// for lack of a connection, and the AP stays in managed mode).
-#include <sys/stat.h>
-#include <unistd.h>
-
+// Messages as read from the TLS channel, fed to the whole TLS dispatcher.
+// The first byte is not part of the message: bits 0-1 choose the connection
+// state (TLS up before authentication, authenticating, established twice as
+// often), bit 2 takes the TLS session away (every send to the switch
+// fails), bit 3 leaves the AP in stand-alone mode (as before
+// authentication succeeds).  Every input starts from the twin's factory
+// database, a new control block and config/status component; the switch's
+// end of the session reads and checks every message the AP sends.  A child
+// is never forked (the fork fails), and a code download or image upgrade
+// (which start the image tools) are left to their own targets.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
-#include "core/managed_ap.hpp"
+#include "commands/map_cs.hpp"
 #include "core/map_handler.hpp"
+#include "fuzz_twin.hpp"
 #include "platform/platform.hpp"
 #include "switch/switch_comm.hpp"
 #include "switch/switch_msg.hpp"
 
+namespace {
+
+constexpr int kStates[] = {MAP_SWITCH_COMM_SSL_ESTABLISH_MODE, MAP_SWITCH_COMM_SWITCH_AUTH_MODE,
+                           MAP_SWITCH_COMM_ESTABLISHED, MAP_SWITCH_COMM_ESTABLISHED};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static char root[] = "/tmp/mapd-fuzz-tls-XXXXXX";
-    static map_control_block* cb = [] {
-        if (mkdtemp(root) == nullptr) abort();
-        atexit([] { std::filesystem::remove_all(root); });
-        map_platform_set_root(root);
-        auto* c = new map_control_block{};
-        c->managed_mode = 1;
-        c->switch_comm = new map_switch_comm{};
-        c->switch_comm->cb = c;
-        return c;
-    }();
-    map_switch_comm* rec = cb->switch_comm;
-    rec->tcp_fd = rec->udp_fd = rec->l2_fd = rec->ssl_rfd = rec->mapd_fd = rec->mapqosd_fd = -1;
-    rec->state = MAP_SWITCH_COMM_ESTABLISHED;
-    rec->switch_ip = 0x7F000002;
-    cb->managed_mode = 1;
-    // A code download would start a real child per input, and an image
-    // upgrade runs the image tools: both have a target of their own.
+    if (size < 1) return 0;
+    const uint8_t mode = data[0];
+    ++data, --size;
     if (size >= 2 && (data[0] << 8 | data[1]) == SWITCH_UPDATE_CODE) return 0;
     if (size >= 2 && (data[0] << 8 | data[1]) == SWITCH_AP_IMAGE_UPGRADE) return 0;
+    fuzz_twin::twin_root& t = fuzz_twin::twin("tls");
+    static fuzz_twin::tls_link link;
+    map_switch_comm* rec = fuzz_twin::daemon_record(t);
+    fuzz_twin::restore(t);
+    map_control_block* cb = fuzz_twin::cb_new(rec, kStates[mode & 3], (mode & 8) ? 0 : 1);
+    const bool with_tls = (mode & 4) == 0;
+    if (with_tls) fuzz_twin::tls_link_lend(link, rec);
+    map_platform_fail_nth(map_platform_op::fork, 1);
     map_ssl_pkt_handler(cb, data, static_cast<int>(size));
-    // Layer-2 discovery may have been restarted by a relink: close it again.
-    map_switch_comm_l2_discovery_disable(rec);
-    if (rec->keepalive_countdown < 0) abort();
+    map_platform_fail_clear();
+    if (with_tls) fuzz_twin::tls_link_take_back(link, rec);
+    if (rec->keepalive_countdown < 0 || rec->state < MAP_SWITCH_COMM_INIT_MODE ||
+        rec->state > MAP_SWITCH_COMM_ESTABLISHED || cb->cs->config_state < MAP_CS_STATE_IDLE ||
+        cb->cs->config_state > MAP_CS_STATE_CONFIGURED) {
+        abort();
+    }
+    fuzz_twin::cb_free(cb);
     return 0;
 }
