@@ -152,3 +152,29 @@ TEST(Update, DownloadFromTftpThenResetWithUpgradeBootsTheNewImage) {
     standins_close(st);
     std::filesystem::remove_all(served);
 }
+
+// A TFTP server that takes the request and never answers: the download child
+// waits on it, the daemon does not; local commands are answered within a
+// second and the timers run meanwhile.
+TEST(Update, StalledTftpServerNeverHoldsTheLoop) {
+    if (!enter_private_network()) GTEST_SKIP() << "needs a private network namespace (root)";
+    udp_peer stalled("127.0.0.2", 69);
+    ASSERT_GE(stalled.fd, 0);
+    twin t;
+    swsim sw;
+    standins st;
+    ASSERT_EQ(managed_twin_up(t, sw, st), "");
+    const uint8_t ap[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
+    uint8_t tftp_addr[16] = {};
+    tftp_addr[12] = 127, tftp_addr[15] = 2;
+    ASSERT_EQ(swsim_send(sw, swsim_msg_update_code(ap, tftp_addr, false, 1, "images/ap-2.tar")), 0);
+    const std::vector<uint8_t> rrq = stalled.recv(5000);
+    ASSERT_GE(rrq.size(), 2u) << t.log_text();
+    EXPECT_EQ(rrq[1], 1) << "a read request";
+    const char* countdown = " Keepalive Timeout Interval: ";
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(t.dump(countdown, 1000).empty()) << "round " << i;
+    t.advance(5);
+    EXPECT_TRUE(t.dump_shows(countdown, 25, 3000)) << "the timers run";
+    swsim_close(sw);
+    standins_close(st);
+}
