@@ -36,6 +36,7 @@ void usage(FILE* to) {
             "       apsim vpd DIR [set KEY VALUE | unset KEY]\n"
             "       apsim bootenv DIR set NAME VALUE | unset NAME\n"
             "       apsim run DIR [--clock host|manual] [--restart] [--external PEER[,PEER...]]\n"
+            "                     [--keylog FILE]\n"
             "       apsim send DIR hostapd|tspec|mapqosd HEX\n"
             "       apsim clock DIR [+]SECONDS\n"
             "       apsim client DIR add MAC --vap IFNAME | remove MAC\n"
@@ -82,7 +83,10 @@ void usage(FILE* to) {
             "         (their ports 57773, 58585, 55263 stay free for another program; the pid\n"
             "         files under var/run still show them running).  Every datagram mapd sends\n"
             "         to a stand-in is printed on one line, field by field, with \"WRONG\n"
-            "         LENGTH\" when its length is not the record's\n"
+            "         LENGTH\" when its length is not the record's.  --keylog FILE has\n"
+            "         mapd write its TLS session secrets to FILE (emptied first) in the NSS\n"
+            "         key log format, for Wireshark to decrypt a capture of the twin; the\n"
+            "         AP itself never writes them\n"
             "  send   has a running twin's stand-in send a local message (hex bytes) to mapd\n"
             "  clock  sets (or with +, advances) the uptime of a twin run with --clock manual\n"
             "  client a simulated client: its station file under\n"
@@ -503,6 +507,7 @@ uintmax_t file_size(const std::string& p) {
 
 int cmd_run(const std::string& root, int argc, char** argv) {
     bool manual = false, restart = false;
+    std::string keylog;
     standins st;
     std::string error;
     for (int i = 0; i < argc; ++i) {
@@ -523,6 +528,8 @@ int cmd_run(const std::string& root, int argc, char** argv) {
             manual = c == "manual";
         } else if (a == "--restart") {
             restart = true;
+        } else if (a == "--keylog" && i + 1 < argc) {
+            keylog = argv[++i];
         } else {
             fprintf(stderr, "apsim: unknown argument %s\n", a.c_str());
             return 2;
@@ -533,6 +540,23 @@ int cmd_run(const std::string& root, int argc, char** argv) {
         fprintf(stderr, "apsim: %s is not a twin root (run 'apsim init %s' first)\n", root.c_str(),
                 root.c_str());
         return 1;
+    }
+    // The daemon finds the key log's path in the root (it reads no options or
+    // environment); without --keylog no secret is written.
+    const std::string keylog_conf = root + "/sandbox/tls-keylog";
+    fs::remove(keylog_conf, ec);
+    if (!keylog.empty()) {
+        const std::string path = fs::absolute(keylog, ec).string();
+        FILE* k = fopen(path.c_str(), "w");
+        FILE* c = fopen(keylog_conf.c_str(), "w");
+        if (k == nullptr || c == nullptr || fprintf(c, "%s\n", path.c_str()) < 0) {
+            fprintf(stderr, "apsim: --keylog: cannot write %s\n", k ? keylog_conf.c_str() : path.c_str());
+            if (k) fclose(k);
+            if (c) fclose(c);
+            return 1;
+        }
+        fclose(k);
+        fclose(c);
     }
     const std::string uptime = root + "/proc/uptime";
     if (manual) {

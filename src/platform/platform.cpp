@@ -200,6 +200,44 @@ int parse_mac_text(const char* text, uint8_t mac[6]) {
 
 }  // namespace
 
+int map_platform_tls_keylog_path(char* out, size_t out_len) {
+    if (!map_platform_is_sandbox() || out == nullptr || out_len == 0) return -1;
+    out[0] = '\0';
+    char conf[MAP_PLATFORM_PATH_MAX];
+    if (snprintf(conf, sizeof conf, "%s/sandbox/tls-keylog", g_root) >= static_cast<int>(sizeof conf)) {
+        return -1;
+    }
+    int fd = open(conf, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    ssize_t n = read(fd, out, out_len - 1);
+    close(fd);
+    if (n <= 0) {
+        out[0] = '\0';
+        return -1;
+    }
+    out[n] = '\0';
+    out[strcspn(out, "\r\n")] = '\0';
+    // Only an absolute path: a relative one would land wherever the daemon runs.
+    if (out[0] != '/') {
+        out[0] = '\0';
+        return -1;
+    }
+    return 0;
+}
+
+int map_platform_tls_keylog_write(const char* line) {
+    char path[MAP_PLATFORM_PATH_MAX];
+    if (line == nullptr || map_platform_tls_keylog_path(path, sizeof path) != 0) return -1;
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    // One write per line: lines of two daemons sharing a file stay whole.
+    char buf[512];
+    int len = snprintf(buf, sizeof buf, "%s\n", line);
+    int rc = (len > 0 && len < static_cast<int>(sizeof buf) && write(fd, buf, static_cast<size_t>(len)) == len) ? 0 : -1;
+    close(fd);
+    return rc;
+}
+
 int map_platform_get_hwaddr(const char* ifname, uint8_t mac[6]) {
     if (ifname == nullptr || mac == nullptr || ifname[0] == '\0' || strlen(ifname) >= IFNAMSIZ ||
         strchr(ifname, '/') != nullptr) {

@@ -133,6 +133,18 @@ void map_platform_sysctl_journal_poll(map_platform_journal_reader& r,
 // Hardware (MAC) address of an interface.  0 or -1.
 int map_platform_get_hwaddr(const char* ifname, uint8_t mac[6]);
 
+// ---- TLS session secrets (the twin only) -------------------------------------
+
+// The AP never writes its TLS secrets anywhere.  A sandbox root may name a key
+// log file (an absolute host path, first line of "<root>/sandbox/tls-keylog",
+// written by `apsim run --keylog FILE`) so that a capture of the twin's TLS
+// channel can be decrypted.  Returns 0 with the path in `out`, or -1: always
+// in production, and in a sandbox without that file.
+int map_platform_tls_keylog_path(char* out, size_t out_len);
+// Appends one line of the NSS key log format to that file; does nothing in
+// production.  0 written, -1 not.
+int map_platform_tls_keylog_write(const char* line);
+
 // ---- processes and signals ---------------------------------------------------
 
 // Sends `sig` to process 1 (the AP's init), which reboots the AP.  The sandbox

@@ -57,6 +57,10 @@ SSL_CTX* new_client_ctx() {
     return ctx;
 }
 
+// The twin's key log: every secret line OpenSSL offers goes through the
+// platform door, which writes it only in a sandbox that asked for it.
+void keylog_line(const SSL*, const char* line) { (void)map_platform_tls_keylog_write(line); }
+
 uint64_t monotonic_ms() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -173,6 +177,10 @@ int map_switch_comm_ssl_ctx_create(map_switch_comm* rec, const map_ap_provision_
     if (!rec->ssl_ctx) {
         MAP_ERROR("Error in the creation of the SSL context with the switch ");
         return -1;
+    }
+    char keylog[MAP_PLATFORM_PATH_MAX];
+    if (map_platform_tls_keylog_path(keylog, sizeof keylog) == 0) {
+        SSL_CTX_set_keylog_callback(rec->ssl_ctx.get(), keylog_line);
     }
     if (prov != nullptr && prov->mutual_auth) {
         if (map_ap_mutual_auth_init(&rec->ssl_ctx) != 0) {
