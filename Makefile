@@ -6,15 +6,17 @@
 #   make fuzz-long    every fuzz target for FUZZ_SECONDS each (default 600), with coverage
 #   make soak         72 simulated hours of the twin on its manual clock (SOAK_HOURS)
 #   make check-valgrind  the end-to-end suite with the daemon under valgrind memcheck
+#   make test-cross   core layers cross-built for ARM and big-endian MIPS, tests under qemu
 #   make demo         the AP twin and the switch simulator: discovery to managed mode
 #   make bench        build and run the benchmarks
+#   make package      the Debian package of mapd and its tools: build/mapd_VERSION_ARCH.deb
 #   make mutants      the mutation gauge: every fault of tests/mutants/*.txt must be caught
 #   make format       clang-format the sources
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SETUP_STAMP := build/.setup-done
 
-.PHONY: all setup build test check-asan fuzz-smoke fuzz-long soak check-valgrind demo bench format clean mutants
+.PHONY: all setup build test test-cross check-asan fuzz-smoke fuzz-long soak check-valgrind demo bench package format clean mutants
 
 all: build
 
@@ -31,6 +33,9 @@ build: $(SETUP_STAMP)
 
 test: build
 	ctest --preset default
+
+test-cross: $(SETUP_STAMP)
+	JOBS=$(JOBS) bash scripts/test-cross
 
 check-asan: $(SETUP_STAMP)
 	cmake --preset asan >/dev/null
@@ -65,6 +70,9 @@ demo: build
 bench: build
 	bash scripts/bench
 
+package: build
+	cd build && cpack --config CPackConfig.cmake
+
 MUTANTS_SHARDS ?= 2
 
 mutants: $(SETUP_STAMP)
@@ -75,4 +83,4 @@ format:
 	  xargs -r clang-format -i
 
 clean:
-	rm -rf build build-debug build-asan build-fuzz
+	rm -rf build build-debug build-asan build-fuzz build-cross-arm build-cross-mips

@@ -14,7 +14,6 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/switch/switch_link.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/mmsg_handler.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/switch_module.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/local/mmsg_print.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/map_client_relay.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/map_client_cmds.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local/map_client_auth.cpp
@@ -41,5 +40,5 @@ mapd_library(mapd_daemon
     ${CMAKE_CURRENT_LIST_DIR}/config/map_config_vap.cpp
     ${CMAKE_CURRENT_LIST_DIR}/stats/map_stats_collect.cpp
     ${CMAKE_CURRENT_LIST_DIR}/stats/map_stats_report.cpp
-  DEPS mapd_store mapd_ssl_util mapd_stats mapd_switch_util mapd_dman mapd_log mapd_wire
-       mapd_platform OpenSSL::SSL OpenSSL::Crypto)
+  DEPS mapd_store mapd_ssl_util mapd_stats mapd_stats_write mapd_switch_util mapd_local_records
+       mapd_dman mapd_log mapd_wire mapd_platform OpenSSL::SSL OpenSSL::Crypto)

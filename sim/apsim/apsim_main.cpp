@@ -55,6 +55,7 @@ void usage(FILE* to) {
             "       apsim tspec DIR status [--ac N] [--cmd N]\n"
             "       apsim kernel DIR [--watch | --refuse N]\n"
             "       apsim image OUT.tar --version V [--member NAME=FILE ...]\n"
+            "       apsim --help | -h\n"
             "  init   builds a sandbox root of a two-radio AP in DIR, a fresh unit whose\n"
             "         identity (serial number TW0000000001, base MAC 00:1a:2b:3c:4d:50,\n"
             "         version 2.1.0.12, ...) comes from its board, NAME in DIR/etc/board:\n"
@@ -334,8 +335,7 @@ int cmd_client(const std::string& root, int argc, char** argv) {
     twin_client_cmd c;
     std::string error;
     if (twin_client_cmd_parse(std::vector<std::string>(argv, argv + argc), c, error) != 0) {
-        fprintf(stderr, "apsim: %s\n", error.c_str());
-        usage(stderr);
+        fprintf(stderr, "apsim: %s (apsim --help)\n", error.c_str());
         return 2;
     }
     if (c.action == "add" || c.action == "remove") {
@@ -383,8 +383,7 @@ int cmd_tspec(const std::string& root, int argc, char** argv) {
     twin_client_cmd c;
     std::string error;
     if (twin_tspec_cmd_parse(std::vector<std::string>(argv, argv + argc), c, error) != 0) {
-        fprintf(stderr, "apsim: %s\n", error.c_str());
-        usage(stderr);
+        fprintf(stderr, "apsim: %s (apsim --help)\n", error.c_str());
         return 2;
     }
     uint8_t vap_mac[6] = {}, ap_mac[6] = {};
@@ -679,7 +678,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc < 3) {
-        usage(stderr);
+        fprintf(stderr, "apsim: a command and its DIR are needed (apsim --help lists them)\n");
         return 2;
     }
     std::string cmd = argv[1];
@@ -694,7 +693,6 @@ int main(int argc, char** argv) {
     if (cmd == "image") return cmd_image(root, argc - 3, argv + 3);
     if (cmd == "vpd") return cmd_vpd(root, argc - 3, argv + 3);
     if (cmd == "bootenv") return cmd_bootenv(root, argc - 3, argv + 3);
-    fprintf(stderr, "apsim: unknown command or arguments: %s\n", cmd.c_str());
-    usage(stderr);
+    fprintf(stderr, "apsim: unknown command or arguments: %s (apsim --help)\n", cmd.c_str());
     return 2;
 }

@@ -45,6 +45,7 @@ void usage(FILE* to) {
     fprintf(to,
             "usage: mapd-soak [--hours N] [--csv FILE] [--work DIR] [--clients N]\n"
             "                 [--bound-kb N] [--wait-ms N] [--keep]\n"
+            "       mapd-soak --help | -h\n"
             "Runs mapd on a fresh AP twin for N simulated hours (default 72) on the\n"
             "twin's manual clock, with the switch simulator and the local stand-ins in\n"
             "this process, on loopback and the daemon's fixed ports (run it in a private\n"
@@ -493,7 +494,7 @@ int main(int argc, char** argv) {
         } else if (a == "--work" && has) {
             s.opt.work = argv[++i];
         } else {
-            usage(stderr);
+            fprintf(stderr, "mapd-soak: bad argument or value at %s (mapd-soak --help)\n", a.c_str());
             return 64;
         }
     }

@@ -30,6 +30,7 @@ void usage(FILE* to) {
     fprintf(to,
             "usage: swsim [options]\n"
             "       swsim provision --switch IP [provisioning options]\n"
+            "       swsim --help | -h\n"
             "  Plays the wireless switch towards a managed AP and prints what happens.\n"
             "  --ip ADDR          the switch's address (default 127.0.0.2)\n"
             "  --ap ADDR          the AP's address (default 127.0.0.1)\n"
@@ -111,11 +112,14 @@ void usage(FILE* to) {
             "    --cert F            the primary switch certificate (PEM) the AP is to trust\n"
             "    --backup-cert F     the backup switch certificate\n"
             "    --ap-mac MAC        the AP's MAC (without it the command carries none)\n"
+            "    --ap ADDR           the AP's IPv4 address (default 127.0.0.1)\n"
+            "    --ip ADDR           the local IPv4 address the reply is awaited at\n"
             "    --wait S            how long to wait for the reply (default 5)\n"
             "    --port P            the UDP port of both ends (default 57776)\n"
             "  It exits 0 when a reply with status 1 came, 1 otherwise.  To serve an AP\n"
             "  provisioned with --mutual 1, run swsim with --cert and --key of the provisioned\n"
-            "  certificate and --ca the AP's own certificate (its identification carries it).\n");
+            "  certificate and --ca the AP's own certificate (its identification carries it).\n"
+            "  Bad usage: one line on standard error, exit status 2.\n");
 }
 
 double now_s() {
@@ -136,6 +140,10 @@ int provision(int argc, char** argv) {
     long port = 57776;
     for (int i = 2; i < argc; i += 2) {
         const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            usage(stdout);
+            return 0;
+        }
         if (i + 1 >= argc) {
             fprintf(stderr, "swsim provision: %s needs a value\n", a.c_str());
             return 2;
@@ -151,8 +159,7 @@ int provision(int argc, char** argv) {
         else if (a == "--wait") wait = strtod(v.c_str(), nullptr);
         else if (a == "--port") port = strtol(v.c_str(), nullptr, 10);
         else if (words.size() == before) {
-            fprintf(stderr, "swsim provision: unknown argument %s\n", a.c_str());
-            usage(stderr);
+            fprintf(stderr, "swsim provision: unknown argument %s (swsim --help)\n", a.c_str());
             return 2;
         }
     }
@@ -255,8 +262,7 @@ int main(int argc, char** argv) {
             usage(stdout);
             return 0;
         } else {
-            fprintf(stderr, "swsim: unknown argument %s\n", a.c_str());
-            usage(stderr);
+            fprintf(stderr, "swsim: unknown argument %s (swsim --help)\n", a.c_str());
             return 2;
         }
     }

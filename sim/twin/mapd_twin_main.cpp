@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "core/managed_ap.hpp"
 #include "platform/platform.hpp"
@@ -17,11 +18,20 @@ void on_term(int) {
     _exit(0);
 }
 
+constexpr const char* kUsage =
+    "usage: mapd-twin ROOT   (mapd on the sandbox root ROOT)\n"
+    "       mapd-twin --help | -h\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+        fputs(kUsage, stdout);
+        fputs("  Exit status: 0 stopped, 1 the daemon failed, 120 ROOT unusable, 64 usage.\n", stdout);
+        return 0;
+    }
     if (argc != 2) {
-        fprintf(stderr, "usage: mapd-twin ROOT   (mapd on the sandbox root ROOT)\n");
+        fputs("mapd-twin: one ROOT is needed (mapd-twin --help)\n", stderr);
         return 64;
     }
     signal(SIGTERM, on_term);

@@ -52,8 +52,10 @@ void usage(FILE* to) {
             "ADDRESS is CLASS[/INSTANCE][@QUALIFIER]: radio/wlan0, vap/vap0@wlan0 (VAP\n"
             "vap0 of radio wlan0), tx-queue/wlan0@queue=data0.  Without an instance, set\n"
             "writes every instance of the class (or its single instance).\n"
-            "  --root DIR   work on the sandbox root DIR instead of the AP's own files\n"
-            "  --verbose    show the database library's log lines on standard error\n");
+            "  --root DIR     work on the sandbox root DIR instead of the AP's own files\n"
+            "  --verbose, -v  show the database library's log lines on standard error\n"
+            "  --help, -h     this text\n"
+            "Exit status: 0 done, 1 failed (or a value absent), 2 bad usage.\n");
 }
 
 int fail(const std::string& message) {

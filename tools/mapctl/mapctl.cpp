@@ -45,6 +45,9 @@ constexpr command kCommands[] = {
 void usage(FILE* to) {
     fprintf(to, "usage: mapctl [--ap ADDR] [--port PORT] COMMAND [VALUE]\n"
                 "  Sends a local control command to mapd (default 127.0.0.1, UDP port 57776).\n"
+                "  --ap ADDR    the AP's IPv4 address (default 127.0.0.1)\n"
+                "  --port PORT  its UDP port, 1 to 65535 (default 57776)\n"
+                "  --help, -h   this text\n"
                 "commands:\n");
     for (const auto& c : kCommands) {
         fprintf(to, "  %-18s %s\n", c.takes_value ? (std::string(c.name) + (c.value_in_length ? " COUNT" : " MASK")).c_str() : c.name, c.help);
@@ -52,7 +55,8 @@ void usage(FILE* to) {
     fprintf(to, "  provision --switch IP --ap-mac MAC [--primary IP] [--backup IP] [--mutual 0|1]\n"
                 "            [--reprovision 0|1] [--cert FILE] [--backup-cert FILE]\n"
                 "                     provision the AP (IPv4 or IPv6 addresses, PEM files); the AP\n"
-                "                     answers the switch address's UDP port, not mapctl\n");
+                "                     answers the switch address's UDP port, not mapctl\n"
+                "Exit status: 0 sent, 1 not sent, 2 bad usage.\n");
 }
 
 // ---- provision ------------------------------------------------------------------
@@ -172,11 +176,11 @@ int main(int argc, char** argv) {
             }
             continue;
         }
-        fprintf(stderr, "mapctl: unknown option %s\n", a.c_str());
+        fprintf(stderr, "mapctl: %s %s\n", a == "--ap" || a == "--port" ? "a value is needed after" : "unknown option", a.c_str());
         return 2;
     }
     if (i >= argc) {
-        usage(stderr);
+        fprintf(stderr, "mapctl: no command (mapctl --help lists them)\n");
         return 2;
     }
     if (strcmp(argv[i], "provision") == 0) {

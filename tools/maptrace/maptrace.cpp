@@ -29,7 +29,9 @@ void usage(FILE* to) {
             "usage: maptrace [--root DIR] [--count N]\n"
             "  Prints the daemon's trace datagrams as they arrive, each with a timestamp.\n"
             "  --root DIR   listen on the trace socket of the sandbox root DIR\n"
-            "  --count N    exit after N datagrams\n");
+            "  --count N    exit after N datagrams\n"
+            "  --help, -h   this text\n"
+            "Exit status: 0 stopped, 1 cannot listen, 2 bad usage.\n");
 }
 
 // "[2026-12-06 10:15:02.123] text" with the text's own trailing newlines
@@ -69,8 +71,9 @@ int main(int argc, char** argv) {
             usage(stdout);
             return 0;
         } else {
-            fprintf(stderr, "maptrace: unknown argument %s\n", argv[i]);
-            usage(stderr);
+            const bool known = strcmp(argv[i], "--root") == 0 || strcmp(argv[i], "--count") == 0;
+            fprintf(stderr, "maptrace: %s %s (maptrace --help)\n",
+                    known ? "a value is needed after" : "unknown argument", argv[i]);
             return 2;
         }
     }

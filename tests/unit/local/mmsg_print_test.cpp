@@ -173,7 +173,7 @@ TEST(MmsgPrint, RecordFields) {
          0x2000, "dl2tunnel_setup_msg_s", " home_ap_mac : 00:1a:2b:3c:4d:5e\n client_mac : 02:00:00:00:00:ff"
          "\n assoc_ap_mac : a0:00:00:00:00:01\n assoc_ap_ipv6 : 2001:db8::1\n vlan_id : 42"},
         {35, 120, {{1, {7}}, {21, txt("voice")}, {53, {3}}, {57, {1, 2, 3}}, {60, h16(208)}, {100, h32(20000)},
-                   {104, h32(6000000)}, {116, {0x10, 0x27, 2, 1}}}, 0x10000, "tspec_msg_s",
+                   {104, h32(6000000)}, {116, h16(10000) + bytes{2, 1}}}, 0x10000, "tspec_msg_s",
          " cmd_type : 7\n ssid : voice\n ac_index : 3\n ts_info : 010203\n nom_msdu_size : 208\n delay_bound : 20000"
          "\n min_phy_rate : 6000000\n prev_medium_time : 10000\n prev_ac_index : 2\n bAdmitted : 1"},
         // The AP, a VAP with only its second slot filled, a VAP without neighbours.
