@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # Shared by scripts/fuzz-smoke and scripts/fuzz-long (sourced; needs $src,
 # the source root).
+: "${src:?the sourcing script sets src, the source root}"
 
 # fuzz_seed NAME WORK: fills WORK with target NAME's seed corpus and the
 # crash inputs kept for it.

@@ -19,6 +19,12 @@ function(mapd_script_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 120)
 endfunction()
 
+# Every shell script of the repository passes shellcheck (sourced files followed).
+file(GLOB mapd_shell_scripts RELATIVE ${PROJECT_SOURCE_DIR} CONFIGURE_DEPENDS
+     ${PROJECT_SOURCE_DIR}/scripts/* ${PROJECT_SOURCE_DIR}/tests/*/*.sh)
+add_test(NAME shellcheck_scripts COMMAND shellcheck -x ${mapd_shell_scripts}
+         WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+
 mapd_script_test(deb_test ARGS ${CMAKE_BINARY_DIR} DEPENDS mapd mapctl maptrace dmanctl)
 mapd_script_test(openwrt_test ARGS ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}
                  DEPENDS mapd mapctl maptrace dmanctl)
