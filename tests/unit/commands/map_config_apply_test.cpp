@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/map_config_apply.hpp"
@@ -61,13 +62,27 @@ protected:
         ASSERT_TRUE(take(0x2005, v.encode()));
         cs->vaps[v.radio_id - 1].vap_config[v.vap_id].vap_changed |= mark ? 1 : 0;
     }
-    int apply_radios(error_slot& err) { return map_config_radio_apply(cs, &err.text); }
-    int apply_vaps(error_slot& err) { return map_config_vap_apply(cs, &err.text); }
+    // Runs the radio (or VAP) apply, expecting `rc`; its configuration trace.
+    error_slot err;
+    std::string apply(int (*run)(map_cs*, char**), int rc = 0) {
+        free(std::exchange(err.text, nullptr));
+        return captured(MAP_TRACE_CONFIG, [&] { EXPECT_EQ(run(cs, &err.text), rc); });
+    }
+    std::string radios(int rc = 0) { return apply(map_config_radio_apply, rc); }
+    std::string vaps(int rc = 0) { return apply(map_config_vap_apply, rc); }
 };
 
 }  // namespace
 
-TEST_F(ConfigApply, RadioAndTspecPropertiesInOrder) {
+// The radio, TSPEC and QoS properties; a second apply writes only what changed.
+TEST_F(ConfigApply, RadioTspecAndQosProperties) {
+    // Queue q holds 10 q + 1 to 10 q + 8; queue 1's AP burst is 1500 microseconds.
+    wr w;
+    w.u8(1);
+    for (uint32_t q = 0; q < 4; ++q) {
+        for (uint32_t i = 1; i <= 8; ++i)
+            w.be32(q == 1 && i == 4 ? 1500 : 10 * q + i);
+    }
     radio_elem e;
     e.max_stations = 500;
     e.mcast = 55;
@@ -77,8 +92,8 @@ TEST_F(ConfigApply, RadioAndTspecPropertiesInOrder) {
     ASSERT_TRUE(take(0x2013, {1, 1}));  // station isolation
     ASSERT_TRUE(take(0x2040, {1, 0}));  // RRM
     ASSERT_TRUE(take(0x2017, {1, 1, 0, 1, 0, 20, 0, 15, 0, 10, 1, 44, 0, 60, 1}));
-    error_slot err;
-    std::string out = captured(MAP_TRACE_CONFIG, [&] { EXPECT_EQ(apply_radios(err), 0); });
+    ASSERT_TRUE(take(0x2006, w.b));
+    std::string out = radios();
     EXPECT_EQ(err.str(), "<none>");
     expect_written(out, "Applying Radio Configuration with the following values", "radio", "wlan0",
                    "mode=bg;channel-policy=static;sentry-mode=off;channel-hopping=on;"
@@ -100,6 +115,16 @@ TEST_F(ConfigApply, RadioAndTspecPropertiesInOrder) {
                          " for \n"))
         << "radio 2 was never configured";
     EXPECT_EQ(db_get("radio", "wlan1", "mode"), "<absent>");
+    const struct {
+        const char *cls, *queue, *property, *value;
+    } queues[] = {
+        {"tx-queue", "data0", "aifs", "1"},   {"tx-queue", "data1", "burst", "1.5"},
+        {"tx-queue", "data2", "cwmin", "22"}, {"tx-queue", "data3", "cwmax", "33"},
+        {"wme-queue", "vo", "aifs", "5"},     {"wme-queue", "vi", "txop-limit", "18"},
+        {"wme-queue", "be", "cwmin", "26"},   {"wme-queue", "bk", "cwmax", "37"},
+    };
+    for (const auto& q : queues)
+        EXPECT_EQ(db_get_q(q.cls, "wlan0", "queue", q.queue, q.property), q.value) << q.queue;
     map_radio_config& r = cs->radio[0];
     EXPECT_EQ(r.radio_changed + r.service_set_changed + r.rates_changed, 0u);
     // The TSPEC values are cleared before the comparison: the same values
@@ -110,10 +135,15 @@ TEST_F(ConfigApply, RadioAndTspecPropertiesInOrder) {
     ASSERT_TRUE(take(0x2017, bytes{1} + bytes(14, 0)));
     EXPECT_EQ(r.radio_changed, 0u);
 
-    // Channel 0 after channel 6: policy "best" and no "static-channel" at all.
+    // Channel 0 after channel 6: policy "best" and no "static-channel" at all;
+    // only queue 2 differs, so only queue 2 is written.
     e.channel = 0;
     radio(1, e);
-    out = captured(MAP_TRACE_CONFIG, [&] { EXPECT_EQ(apply_radios(err), 0); });
+    w.b[4 + 64] = 77;  // queue 2 AP AIFS
+    ASSERT_TRUE(take(0x2006, w.b));
+    out = radios();
+    EXPECT_EQ(db_get_q("tx-queue", "wlan0", "queue", "data2", "aifs"), "77");
+    EXPECT_FALSE(contains(out, "for Queue 0")) << out;
     EXPECT_EQ(db_get("radio", "wlan0", "channel-policy"), "best");
     EXPECT_TRUE(contains(out, "max-stations = 200\nSuccessful in applying the radio config\n"));
     EXPECT_EQ(db_get("radio", "wlan0", "static-channel"), "6");
@@ -141,8 +171,7 @@ TEST_F(ConfigApply, RateRowsInBitOrder) {
         e.basic = row.basic;
         radio(2, e);
         const bool fails = row.error[0] != '<';
-        error_slot err;
-        std::string out = captured(0, [&] { EXPECT_EQ(apply_radios(err), fails ? -1 : 0); });
+        std::string out = radios(fails ? -1 : 0);
         EXPECT_EQ(err.str(), row.error);
         EXPECT_EQ(contains(out, " - Error in applying the rate configuration\n"), fails);
         EXPECT_EQ(db_column("supported-rate", "wlan1", "rate"), row.supported_rows) << row.error;
@@ -150,38 +179,6 @@ TEST_F(ConfigApply, RateRowsInBitOrder) {
         EXPECT_EQ(cs->radio[1].rates_changed, 0u) << "a failed group's flag stays cleared too";
     }
     EXPECT_EQ(db_column("supported-rate", "wlan0", "rate"), strings{});
-}
-
-TEST_F(ConfigApply, QosQueuesOnlyWhenChanged) {
-    // Queue q holds 10 q + 1 to 10 q + 8; queue 1's AP burst is 1500 microseconds.
-    wr w;
-    w.u8(1);
-    for (uint32_t q = 0; q < 4; ++q) {
-        for (uint32_t i = 1; i <= 8; ++i)
-            w.be32(q == 1 && i == 4 ? 1500 : 10 * q + i);
-    }
-    radio(1);
-    ASSERT_TRUE(take(0x2006, w.b));
-    error_slot err;
-    std::string out = captured(MAP_TRACE_CONFIG, [&] { ASSERT_EQ(apply_radios(err), 0); });
-    const struct {
-        const char *cls, *queue, *property, *value;
-    } rows[] = {
-        {"tx-queue", "data0", "aifs", "1"},   {"tx-queue", "data1", "burst", "1.5"},
-        {"tx-queue", "data2", "cwmin", "22"}, {"tx-queue", "data3", "cwmax", "33"},
-        {"wme-queue", "vo", "aifs", "5"},     {"wme-queue", "vi", "txop-limit", "18"},
-        {"wme-queue", "be", "cwmin", "26"},   {"wme-queue", "bk", "cwmax", "37"},
-    };
-    for (const auto& r : rows) {
-        EXPECT_EQ(db_get_q(r.cls, "wlan0", "queue", r.queue, r.property), r.value) << r.queue;
-    }
-
-    // Only queue 2 differs: only queue 2 is written.
-    w.b[4 + 64] = 77;  // queue 2 AP AIFS
-    ASSERT_TRUE(take(0x2006, w.b));
-    out = captured(MAP_TRACE_CONFIG, [&] { ASSERT_EQ(apply_radios(err), 0); });
-    EXPECT_EQ(db_get_q("tx-queue", "wlan0", "queue", "data2", "aifs"), "77");
-    EXPECT_FALSE(contains(out, "for Queue 0")) << out;
 }
 
 // A radio whose admin mode is 0 is skipped entirely, its QoS and VAPs
@@ -197,9 +194,8 @@ TEST_F(ConfigApply, SkippedRadios) {
     radio(1);
     v.radio_id = 1;
     vap(v);
-    error_slot err;
-    EXPECT_EQ(apply_radios(err), 0);
-    EXPECT_EQ(apply_vaps(err), 0);
+    radios();
+    vaps();
     EXPECT_EQ(db_get("radio", "wlan1", "mode"), "<absent>");
     EXPECT_EQ(db_get_q("tx-queue", "wlan1", "queue", "data0", "aifs"), "<absent>");
     EXPECT_EQ(db_get("interface", "wlan1", "ssid"), "<absent>");
@@ -213,8 +209,8 @@ TEST_F(ConfigApply, SkippedRadios) {
     radio(1, other);
     v.ssid = "other";
     vap(v);
-    EXPECT_EQ(apply_radios(err), 0);
-    EXPECT_EQ(apply_vaps(err), 0);
+    radios();
+    vaps();
     EXPECT_EQ(db_get("radio", "wlan0", "mode"), "<absent>") << "no instance: skipped";
     EXPECT_EQ(db_get("interface", "wlan0", "ssid"), "corp");
 }
@@ -252,10 +248,9 @@ TEST_F(ConfigApply, DatabaseFailuresStopTheApply) {
         vap(v, true);
         ASSERT_EQ(lsqlquery_delete_pv("interface", "wlan0vap1", nullptr), 0);
         lsqlquery_fail_nth_write(row.nth);
-        error_slot err;
-        std::string out = captured(MAP_TRACE_CONFIG, [&] {
-            EXPECT_EQ(apply_radios(err) == 0 ? apply_vaps(err) : -1, -1) << row.nth;
-        });
+        // Writes 1 to 8 are the radio apply's, the others the VAP apply's.
+        std::string out = radios(row.nth < 9 ? -1 : 0);
+        out += row.nth < 9 ? "" : vaps(-1);
         lsqlquery_fail_nth_write(0);
         EXPECT_EQ(err.str(), row.error) << row.nth;
         EXPECT_TRUE(contains(out, std::string(row.logged) + "\n")) << row.nth << out;
@@ -314,8 +309,7 @@ TEST_F(ConfigApply, VapInstanceNamesAndOnlyChangedVaps) {
         v.vlan = 100u + row.vap_id;
         vap(v);
     }
-    error_slot err;
-    ASSERT_EQ(apply_vaps(err), 0) << err.str();
+    vaps();
     for (const auto& row : rows) {
         const std::string vap = "vap" + str(row.vap_id);
         EXPECT_EQ(db_get("interface", row.interface, "ssid"),
@@ -333,60 +327,37 @@ TEST_F(ConfigApply, VapInstanceNamesAndOnlyChangedVaps) {
     same.ssid = "wlan1";
     same.vlan = 100;
     vap(same);
-    ASSERT_EQ(apply_vaps(err), 0);
+    vaps();
     EXPECT_EQ(db_get("interface", "wlan1", "ssid"), "marker");
 }
 
-// The WPA personal key is written only when it has 8 characters or more.
-TEST_F(ConfigApply, InterfaceProperties) {
+// The interface and BSS properties.  Security mode and authentication type
+// give the security text and the open-system and shared-key authentication;
+// the WPA personal key is written only when it has 8 characters or more.
+TEST_F(ConfigApply, InterfaceSecurityAndBssProperties) {
     radio(1);
-    for (const std::string& key : strings{"1234567", "12345678", std::string(64, 'k')}) {
-        ASSERT_EQ(lsqlquery_delete_pv("interface", "wlan0vap1", nullptr), 0);
-        vap_elem v;
-        v.vap_id = 1;
-        v.wpa_key = key;
-        v.security = 2;
-        v.wep_ascii = 1;
-        v.wep_default = 3;
-        v.wep[1] = "secret";
-        vap(v, true);
-        error_slot err;
-        std::string out = captured(MAP_TRACE_CONFIG, [&] { ASSERT_EQ(apply_vaps(err), 0); });
-        const std::string props =
-            "ssid=corp;security=static-wep;wep-key-length=64;wep-key-ascii=yes;"
-            "wep-default-key=3;wep-key-1=;wep-key-2=secret;wep-key-3=;wep-key-4=";
-        expect_written(out, "Applying VAP Interface Configuration with the following values",
-                       "interface", "wlan0vap1",
-                       key.size() >= 8 ? props + ";wpa-personal-key=" + key : props);
-        EXPECT_EQ(db_get("interface", "wlan0vap1", "wpa-personal-key"),
-                  key.size() >= 8 ? key : "<absent>");
-    }
-}
-
-// The interface's security text and the BSS properties; security mode and
-// authentication type give the open-system and shared-key authentication.
-TEST_F(ConfigApply, SecurityAndBssProperties) {
-    radio(1);
+    const std::string k64(64, 'k');
     const struct {
         uint32_t security, auth, versions, ciphers;
         uint8_t mac_acl, hide;
         const char *text, *acl;
         // 1 = "on": ignore-broadcast-ssid, wpa-allowed, wpa2-allowed, wpa-cipher-tkip,
         // wpa-cipher-ccmp, open-system-authentication, shared-key-authentication
-        const char* flags;
+        const char *flags, *key;
     } rows[] = {
-        {1, 2, 1, 2, 0, 0, "plain-text", "", "0100110"},
-        {2, 1, 2, 1, 1, 1, "static-wep", "local", "1011010"},
-        {2, 2, 3, 3, 2, 2, "static-wep", "radius", "1111101"},
-        {2, 3, 0, 4, 3, 0, "static-wep", "disable", "0000011"},
-        {2, 0, 7, 0, 4, 0, "static-wep", "", "0000000"},
-        {3, 3, 3, 2, 1, 0, "dot1x", "local", "0110110"},
-        {4, 2, 3, 2, 1, 0, "wpa-personal", "local", "0110110"},
-        {5, 0, 3, 2, 1, 0, "wpa-enterprise", "local", "0110110"},
-        {0, 3, 3, 2, 1, 0, "", "local", "0110100"},
-        {6, 1, 3, 2, 1, 0, "", "local", "0110100"},
+        {1, 2, 1, 2, 0, 0, "plain-text", "", "0100110", "1234567"},
+        {2, 1, 2, 1, 1, 1, "static-wep", "local", "1011010", "12345678"},
+        {2, 2, 3, 3, 2, 2, "static-wep", "radius", "1111101", k64.c_str()},
+        {2, 3, 0, 4, 3, 0, "static-wep", "disable", "0000011", "1234567"},
+        {2, 0, 7, 0, 4, 0, "static-wep", "", "0000000", "passphrase"},
+        {3, 3, 3, 2, 1, 0, "dot1x", "local", "0110110", "passphrase"},
+        {4, 2, 3, 2, 1, 0, "wpa-personal", "local", "0110110", "passphrase"},
+        {5, 0, 3, 2, 1, 0, "wpa-enterprise", "local", "0110110", "passphrase"},
+        {0, 3, 3, 2, 1, 0, "", "local", "0110100", "passphrase"},
+        {6, 1, 3, 2, 1, 0, "", "local", "0110100", "passphrase"},
     };
     for (const auto& row : rows) {
+        ASSERT_EQ(lsqlquery_delete_pv("interface", "wlan0", nullptr), 0);
         vap_elem v;
         v.security = row.security;
         v.auth = row.auth;
@@ -394,11 +365,22 @@ TEST_F(ConfigApply, SecurityAndBssProperties) {
         v.wpa_ciphers = row.ciphers;
         v.mac_acl = row.mac_acl;
         v.hide = row.hide;
+        v.wpa_key = row.key;
+        v.wep_ascii = 1;
+        v.wep_default = 3;
+        v.wep[1] = "secret";
         vap(v, true);
         ASSERT_TRUE(take(0x2008, {1, 0, 1, 0}));  // ARP suppression on
-        error_slot err;
-        std::string out = captured(MAP_TRACE_CONFIG, [&] { ASSERT_EQ(apply_vaps(err), 0); });
-        EXPECT_EQ(db_get("interface", "wlan0", "security"), row.text) << row.security;
+        std::string out = vaps();
+        const std::string key = row.key;
+        expect_written(out, "Applying VAP Interface Configuration with the following values",
+                       "interface", "wlan0",
+                       "ssid=corp;security=" + std::string(row.text) +
+                           ";wep-key-length=64;wep-key-ascii=yes;wep-default-key=3;wep-key-1=;"
+                           "wep-key-2=secret;wep-key-3=;wep-key-4=" +
+                           (key.size() >= 8 ? ";wpa-personal-key=" + key : ""));
+        EXPECT_EQ(db_get("interface", "wlan0", "wpa-personal-key"),
+                  key.size() >= 8 ? key : "<absent>");
         const auto f = [&](int i) { return std::string(row.flags[i] == '1' ? "on" : "off"); };
         expect_written(
             out, "Applying VAP BSS Configuration with the following values - wlan0bssvap0", "bss",
@@ -427,8 +409,7 @@ TEST_F(ConfigApply, VapAndClientQosPropertiesReadBack) {
     ASSERT_TRUE(take(0x2014, redirect_elem(2, 1, 2, 0, url)));
     ASSERT_TRUE(
         take(0x2015, cltqos_elem(2, 1, {3, 9, 0, 0}, {"acl-in", x31, "pol-in", "pol-out"})));
-    error_slot err;
-    std::string out = captured(MAP_TRACE_CONFIG, [&] { ASSERT_EQ(apply_vaps(err), 0); });
+    std::string out = vaps();
     expect_written(out, "Applying VAP Configuration -- instance - vap1 for radio - wlan1", "vap",
                    "vap1", "status=up;vlan-id=42;redirect-mode=http;redirect-url=" + url, "wlan1");
     expect_written(out,
@@ -453,5 +434,4 @@ TEST_F(ConfigApply, VapAndClientQosPropertiesReadBack) {
                   back.def_policy_down.name + "|" + back.def_policy_up.name,
               "acl-in|" + x31 + "|pol-in|pol-out");
     EXPECT_EQ(back.ssid[0], 'Z');
-    EXPECT_EQ(map_dman_lsql_get_vap_configuration(1, 1, nullptr), -1);
 }

@@ -39,32 +39,36 @@ int run(const std::string& command) {
 
 TEST(SwsimUpdateMsg, MessagesAreBuiltByteForByte) {
     uint8_t six[16] = {0x20, 0x01, 0x0d, 0xb8};
-    const std::vector<bytes> chunked = swsim_msgs_image_upgrade(text("0123456789"), 4);
+    // A step's messages, with the AP's MAC given or not.
+    auto step = [](const std::string& verb, const std::vector<std::string>& args) {
+        swsim_update_cmd c;
+        std::string error;
+        std::vector<bytes> msgs;
+        EXPECT_EQ(swsim_update_cmd_parse(verb, args, c, error), 0) << error;
+        EXPECT_EQ(swsim_update_cmd_build(c, kAp, msgs, error), 0) << error;
+        return msgs.empty() ? bytes{} : msgs[0];
+    };
     const std::vector<bytes> big = swsim_msgs_image_upgrade(bytes(2 * 8184 + 1, 7), 0);
     struct row {
         const char* name;
         bytes got, want;
     } rows[] = {
-        {"download", swsim_msg_update_code(kAp, v4.data() + 1, false, 1, "fw/ap.tar"),
-         head(28, 53) + elem(33, ap) + elem(0x101, v4) + elem(0x4101, {1}) +
+        {"download to a named AP", step("update-code", {"127.0.0.2", "fw/ap.tar", "00:11:22:33:44:55"}),
+         head(28, 53) + elem(33, {0, 0x11, 0x22, 0x33, 0x44, 0x55}) + elem(0x101, v4) + elem(0x4101, {1}) +
              elem(0x4103, text("fw/ap.tar"))},
         {"download from IPv6", swsim_msg_update_code(kAp, six, true, 2, "a"),
          head(28, 45) + elem(33, ap) + elem(0x101, bytes{1, 0x20, 1, 0x0d, 0xb8} + bytes(12, 0)) +
              elem(0x4101, {2}) + elem(0x4103, text("a"))},
-        {"status", swsim_msg_code_status(kAp, 2), head(29, 19) + elem(33, ap) + elem(0x4104, {2})},
-        {"reset", swsim_msg_reset(kAp, 1),
+        {"reset to the new image", step("reset", {"upgrade"}),
          head(30, 25) + elem(0x4110, {1}) + elem(0x4111, {0, 0}) + elem(33, ap)},
-        {"image start", chunked[0], head(71, 8) + elem(0x2030, {})},
-        {"image chunk", chunked[1], head(71, 12) + elem(0x2031, text("0123"))},
-        {"image last chunk", chunked[3], head(71, 10) + elem(0x2031, text("89"))},
-        {"image end", chunked[4], head(71, 8) + elem(0x2032, {})},
         {"default chunk fills the AP's buffer", big[1], head(71, 8192) + elem(0x2031, bytes(8184, 7))},
-        {"then the rest", big[3], head(71, 9) + elem(0x2031, {7})},
     };
     for (const auto& r : rows) EXPECT_EQ(r.got, r.want) << r.name;
-    EXPECT_EQ(chunked.size(), 5u);
     EXPECT_EQ(big.size(), 5u);
-    EXPECT_EQ(swsim_msgs_image_upgrade({}, 4).size(), 2u);
+    EXPECT_EQ(swsim_msgs_image_upgrade(text("0123456789"), 4),
+              (std::vector<bytes>{head(71, 8) + elem(0x2030, {}), head(71, 12) + elem(0x2031, text("0123")),
+                                  head(71, 12) + elem(0x2031, text("4567")),
+                                  head(71, 10) + elem(0x2031, text("89")), head(71, 8) + elem(0x2032, {})}));
 }
 
 TEST(SwsimUpdateMsg, StatusIsReadWithItsFaults) {
@@ -74,19 +78,11 @@ TEST(SwsimUpdateMsg, StatusIsReadWithItsFaults) {
         std::string want;
     } rows[] = {
         {good, "code download status (29), 19 bytes: " + AP + " status 1 (image in place)"},
-        {head(29, 19) + elem(33, ap) + elem(0x4104, {2}), "status 2 (failed)"},
         {head(29, 20) + elem(33, ap) + elem(0x4104, {1}) + bytes{0}, "1 stray bytes at the end, a status is 19 bytes"},
         {head(29, 18) + elem(33, ap) + elem(0x4104, {1}), "MALFORMED: length field 18 in 19 bytes"},
         {head(29, 19) + elem(0x4104, {1}) + elem(33, ap), "MALFORMED: a status holds the MAC element, then"},
         {head(29, 19) + elem(33, ap) + elem(0x4104, {3}), "status 3 (unknown); MALFORMED: status 3 is neither"},
         {head(29, 19) + elem(33, bytes(5, 1)) + elem(0x4104, {1, 0}), "element 0x0021 length 5 (expected 6)"},
-        {head(29, 19) + elem(33, ap) + elem(0x4105, {1}), "elem-0x4105(1); MALFORMED: element 0x4105 unknown"},
-        {head(29, 19) + elem(33, ap) + elem(0x4104, {}, 1), "element 0x4104 cut short"},
-        {head(28, 39) + elem(0x101, bytes{1} + bytes(16, 0)) + elem(0x4103, text("x.tar")) + elem(0x4101, {2}),
-         "SWITCH_UPDATE_CODE (28), 39 bytes: server ipv6 :: file \"x.tar\" (5 bytes) mode 2"},
-        {head(30, 25) + elem(0x4110, {0}) + elem(0x4111, {0, 9}) + elem(33, ap),
-         "reset-type 0 (reboot only) value 9 " + AP},
-        {head(71, 12) + elem(0x2031, text("abcd")), "SWITCH_AP_IMAGE_UPGRADE (71), 12 bytes: chunk 4 bytes"},
     };
     for (const auto& r : rows) EXPECT_TRUE(contains(swsim_decode(r.msg), r.want)) << swsim_decode(r.msg);
     EXPECT_FALSE(contains(swsim_decode(good), "MALFORMED"));
@@ -100,13 +96,9 @@ TEST(SwsimUpdateMsg, StepsAreCheckedWhenRead) {
     } rows[] = {
         {"update-code 127.0.0.2 fw.tar\nupdate-code ::1 f 2 00:11:22:33:44:55\nimage-upgrade a.tar 65527\n"
          "reset\nreset upgrade 00:11:22:33:44:55\n", 0, ""},
-        {"update-code 127.0.0.2\n", -1, "line 1: wrong number"},
-        {"\nupdate-code 127.0.0.x fw.tar\n", -1, "line 2: not an IP address"},
-        {"update-code 127.0.0.2 fw.tar 256\n", -1, "transfer mode 0 to 255"},
+        {"\nupdate-code 127.0.0.2 fw.tar 256\n", -1, "line 2: transfer mode 0 to 255"},
         {"update-code 127.0.0.2 " + std::string(4001, 'f') + "\n", -1, "file name over 4000"},
         {"image-upgrade a.tar 0\n", -1, "chunk size 1 to 65527"},
-        {"image-upgrade a.tar 65528\n", -1, "chunk size"},
-        {"reset now\n", -1, "reset takes [upgrade]"},
     };
     for (const auto& r : rows) {
         swsim_scenario sc;
@@ -114,18 +106,8 @@ TEST(SwsimUpdateMsg, StepsAreCheckedWhenRead) {
         EXPECT_EQ(swsim_scenario_parse(r.text, sc, error), r.rc) << r.text;
         EXPECT_TRUE(contains(error, r.error)) << error;
     }
-    swsim_update_cmd c;
-    std::string error;
-    std::vector<bytes> msgs;
-    ASSERT_EQ(swsim_update_cmd_parse("update-code", {"127.0.0.2", "f.tar", "00:11:22:33:44:55"}, c, error), 0);
-    ASSERT_EQ(swsim_update_cmd_build(c, kAp, msgs, error), 0);
-    EXPECT_EQ(msgs[0], swsim_msg_update_code(c.ap, v4.data() + 1, false, 1, "f.tar"));
-    ASSERT_EQ(swsim_update_cmd_parse("reset", {"upgrade"}, c, error), 0);
-    ASSERT_EQ(swsim_update_cmd_build(c, kAp, msgs, error), 0);
-    EXPECT_EQ(msgs[0], swsim_msg_reset(kAp, 1));
-    ASSERT_EQ(swsim_update_cmd_parse("image-upgrade", {"/nonexistent/a.tar"}, c, error), 0);
-    EXPECT_EQ(swsim_update_cmd_build(c, kAp, msgs, error), -1);
     swsim_scenario sc;
+    std::string error;
     EXPECT_EQ(swsim_scenario_load(std::string(MAPD_SWSIM_SCENARIOS) + "/update.txt", sc, error), 0) << error;
 }
 
@@ -149,14 +131,8 @@ TEST(TwinFirmwareTools, FlashValidateTakesWholeImagesOnly) {
     twin_root t;
     std::string error;
     ASSERT_EQ(ap_image_write(t.path("/tmp/made.tar"), "2.2.0.1", {{"abc.txt", "abc"}}, error), 0);
-    std::string manifest;
-    ASSERT_EQ(ap_tar_read_member(t.path("/tmp/made.tar"), "MANIFEST", manifest, error), 0);
-    EXPECT_TRUE(contains(manifest, kAbc + "  abc.txt\n")) << manifest;
-    ASSERT_EQ(ap_image_write(t.path("/tmp/default.tar"), "2.2.0.1", {}, error), 0);
     const ap_image_member version{"VERSION", "abc"}, payload{"p.bin", "abc"};
     const std::string both = kAbc + "  p.bin\n" + kAbc + "  VERSION\n";
-    t.tar("/tmp/by-hand.tar", {{"MANIFEST", both}, version, payload});
-    t.tar("/tmp/no-manifest.tar", {version, payload});
     t.tar("/tmp/bad-digest.tar", {{"MANIFEST", both}, version, {"p.bin", "abd"}});
     t.tar("/tmp/member-missing.tar", {{"MANIFEST", both}, version});
     t.tar("/tmp/no-version.tar", {{"MANIFEST", kAbc + "  p.bin\n"}, payload});
@@ -169,16 +145,12 @@ TEST(TwinFirmwareTools, FlashValidateTakesWholeImagesOnly) {
         const char* says;
     } rows[] = {
         {"made", 0, ""},
-        {"default", 0, ""},
-        {"by-hand", 0, ""},
-        {"no-manifest", 1, "no MANIFEST"},
         {"bad-digest", 1, "the digest of p.bin does not match"},
         {"member-missing", 1, "member p.bin missing"},
         {"no-version", 1, "no VERSION"},
         {"unlisted", 1, "a member that MANIFEST does not list once"},
         {"one-space", 1, "a MANIFEST line not in the format of sha256sum"},
         {"text", 1, "is not a tar archive"},
-        {"absent", 1, "no image file"},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(run(std::string("/usr/sbin/flash-validate /tmp/") + r.file + ".tar >/dev/console 2>&1"),
@@ -196,24 +168,16 @@ TEST(TwinFirmwareTools, FlashUpgradeInstallsAndTheBootTakesItsVersion) {
     EXPECT_EQ(ap_root_boot_installed(t.root, version, error), 0);
     t.write("/tmp/upgrade.tar", "not an archive\n");
     EXPECT_NE(run("/usr/sbin/flash-upgrade /tmp/upgrade.tar >/dev/console 2>&1"), 0);
-    EXPECT_NE(run("/usr/sbin/flash-upgrade /tmp/absent.tar >/dev/console 2>&1"), 0);
     EXPECT_FALSE(t.exists("/sandbox/flash.log"));
-    EXPECT_EQ(ap_root_boot_installed(t.root, version, error), 0);
     ASSERT_EQ(ap_image_write(t.path("/tmp/upgrade.tar"), "2.2.0.1", {}, error), 0);
     EXPECT_EQ(run("mv /tmp/upgrade.tar /tmp/upgrade.tar >/dev/console 2>&1"), 0);  // as the AP's mv
     EXPECT_EQ(run("/usr/sbin/flash-upgrade /tmp/upgrade.tar >/dev/console 2>&1"), 0) << t.read("/dev/console");
     EXPECT_EQ(t.read("/sandbox/flash.log"), "flash-upgrade /tmp/upgrade.tar\n");
     EXPECT_EQ(t.read("/sandbox/installed.tar"), t.read("/tmp/upgrade.tar"));
-    EXPECT_EQ(t.read("/etc/version"), "2.1.0.12\n");  // until the next boot
     EXPECT_EQ(ap_root_boot_installed(t.root, version, error), 1) << error;
     EXPECT_EQ(version, "2.2.0.1");
     EXPECT_EQ(t.read("/etc/version"), "2.2.0.1\n");
     EXPECT_EQ(ap_root_boot_installed(t.root, version, error), 0);  // booted once
-    // An installed image without a version leaves the version as it was.
-    t.write("/sandbox/installed.tar", "garbage");
-    t.write("/sandbox/flash.log", t.read("/sandbox/flash.log") + "flash-upgrade x\n");
-    EXPECT_EQ(ap_root_boot_installed(t.root, version, error), -1);
-    EXPECT_EQ(t.read("/etc/version"), "2.2.0.1\n");
 }
 
 TEST(TwinFirmwareTools, TftpRunsBusyboxWithTheServersPath) {

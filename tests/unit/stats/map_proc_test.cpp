@@ -42,6 +42,14 @@ const std::string kNetDev =
     "   bad: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 1x\n";
 const std::string kSta = "/proc/net/ieee80211/wlan1/sta/00:1a:2b:3c:4d:5e";
 const uint8_t kMac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+// Traffic-stream lines of a station file, bad ones among them.
+const std::string kTrafficStreams =
+    "ts_tid5_ac=voice\nts_tid5_direction=bidirectional\nts_tid5_rx_packets=4294967297\n"
+    "ts_tid2_ac=video\nts_tid5_tx_bytes=123\nts_tid2_direction=downlink\n"
+    "ts_tid2_excess_usage_events=3\nts_tid8_ac=voice\nts_tid2_color=red\n"
+    "ts_tid2_ac=audio\nts_tid2_direction=upl\nts_tid0_rx_bytes=1\nts_tid7_tx_packets=2\n"
+    "ts_tid6_tx_packets=3\nts_tid3_=5\nts_tid3_rx_bytes=\nts_tidx_ac=voice\n"
+    "ts_tid7_direction=downlink\n";
 
 // Numbers as one line of text.
 std::string nums(std::initializer_list<uint64_t> v) {
@@ -64,8 +72,9 @@ std::string text(const map_if_stats& s) {
 
 }  // namespace
 
-// Every station key once, then lines that must change nothing; the flags
-// are hexadecimal with auth in bit 0 and assoc in bit 1.
+// Every station key once, then lines that must change nothing; traffic-stream
+// lines fill the four slots, each bad one traced and skipped.  The flags are
+// hexadecimal with auth in bit 0 and assoc in bit 1.
 TEST(KeyedFile, StationFile) {
     mapd_test::sandbox sb;
     sb.write(kSta,
@@ -77,7 +86,7 @@ TEST(KeyedFile, StationFile) {
                  "ip_addr=3232235876\nnb_name=LAPTOP-0123456789ABC\nflags=2\n"
                  "ts_violate_rx_packets=11\nts_violate_tx_packets=12\nrx_duplicates=12ab\n"
                  "tx_fragments=-3\nlast_rssi=4294967296\nrx_packets=18446744073709551616\nip_addr\n"
-                 "my_tx_bytes=77\ntxrate_max=1\n" +
+                 "my_tx_bytes=77\ntxrate_max=1\n" + kTrafficStreams +
                  ("inactive_msec=7" + std::string(241, ' ') + "tx_retry_count=99\n") +
                  "txrate:250");  // any separator; the last line has no newline
     map_client_stats c{};
@@ -102,28 +111,6 @@ TEST(KeyedFile, StationFile) {
           ": ip_addr has no value. Item skipped.\n",
           ": line longer than 255 characters. Item skipped.\n"})
         EXPECT_TRUE(contains(out, (line[0] == ':' ? kSta : "") + line)) << line;
-    std::string bits;
-    for (const char* flags : {"1", "2", "10", "0xfd", "4294967296"}) {
-        sb.write(kSta, std::string("flags=") + flags + "\n");
-        ASSERT_EQ(map_proc_get_client_stats(&c, "wlan1", kMac), 0);
-        bits += nums({c.auth, c.assoc}) + ";";
-    }
-    EXPECT_EQ(bits, "1 0;0 1;0 0;1 0;0 0;");
-}
-
-// Traffic-stream lines fill the four slots; each bad one is traced and skipped.
-TEST(KeyedFile, TrafficStreamLines) {
-    mapd_test::sandbox sb;
-    sb.write(kSta,
-             "ts_tid5_ac=voice\nts_tid5_direction=bidirectional\nts_tid5_rx_packets=4294967297\n"
-             "ts_tid2_ac=video\nts_tid5_tx_bytes=123\nts_tid2_direction=downlink\n"
-             "ts_tid2_excess_usage_events=3\nts_tid8_ac=voice\nts_tid2_color=red\n"
-             "ts_tid2_ac=audio\nts_tid2_direction=upl\nts_tid0_rx_bytes=1\nts_tid7_tx_packets=2\n"
-             "ts_tid6_tx_packets=3\nts_tid3_=5\nts_tid3_rx_bytes=\nts_tidx_ac=voice\n"
-             "ts_tid7_direction=downlink\n");
-    map_client_stats c{};
-    std::string out = captured(MAP_TRACE_CONFIG,
-                               [&] { ASSERT_EQ(map_proc_get_client_stats(&c, "wlan1", kMac), 0); });
     std::string slots;
     for (const map_client_ts& s : c.ts)
         slots += nums({s.in_use, s.tid, s.ac, s.direction, s.excess_usage_events, s.rx_packets,
@@ -141,6 +128,13 @@ TEST(KeyedFile, TrafficStreamLines) {
         EXPECT_TRUE(contains(
             out, "map_proc_process_client_ts_association_stats: " + line + " Item skipped.\n"))
             << line;
+    std::string bits;
+    for (const char* flags : {"1", "2", "10", "0xfd", "4294967296"}) {
+        sb.write(kSta, std::string("flags=") + flags + "\n");
+        ASSERT_EQ(map_proc_get_client_stats(&c, "wlan1", kMac), 0);
+        bits += nums({c.auth, c.assoc}) + ";";
+    }
+    EXPECT_EQ(bits, "1 0;0 1;0 0;1 0;0 0;");
 }
 
 namespace {
