@@ -56,6 +56,11 @@ std::string file_text(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The twin's AP (eth0's MAC) and the TFTP server the switch names, 127.0.0.2
+// as an IPv4-mapped 16-byte address.
+constexpr uint8_t ap[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
+constexpr uint8_t tftp_addr[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 127, 0, 0, 2};
+
 }  // namespace
 
 TEST(Update, DownloadFromTftpThenResetWithUpgradeBootsTheNewImage) {
@@ -80,9 +85,6 @@ TEST(Update, DownloadFromTftpThenResetWithUpgradeBootsTheNewImage) {
     swsim sw;
     standins st;
     ASSERT_EQ(managed_twin_up(t, sw, st), "");
-    const uint8_t ap[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
-    uint8_t tftp_addr[16] = {};
-    tftp_addr[12] = 127, tftp_addr[15] = 2;
     // The next download status from the AP (within 20 s), or nothing.
     auto status = [&] {
         bytes m;
@@ -164,9 +166,6 @@ TEST(Update, StalledTftpServerNeverHoldsTheLoop) {
     swsim sw;
     standins st;
     ASSERT_EQ(managed_twin_up(t, sw, st), "");
-    const uint8_t ap[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x50};
-    uint8_t tftp_addr[16] = {};
-    tftp_addr[12] = 127, tftp_addr[15] = 2;
     ASSERT_EQ(swsim_send(sw, swsim_msg_update_code(ap, tftp_addr, false, 1, "images/ap-2.tar")), 0);
     const std::vector<uint8_t> rrq = stalled.recv(5000);
     ASSERT_GE(rrq.size(), 2u) << t.log_text();
